@@ -1,0 +1,148 @@
+/* Hardware identity from HAL: runs hal-get-property and keeps what it prints. */
+#include "josuuid.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace
+{
+
+constexpr size_t chunk_size = 128;
+
+struct pclose_deleter {
+	void operator()(FILE *stream) const { pclose(stream); }
+};
+struct free_deleter {
+	void operator()(char *block) const { free(block); }
+};
+using command_output = std::unique_ptr<FILE, pclose_deleter>;
+using heap_string = std::unique_ptr<char, free_deleter>;
+
+/* Each value has two property keys; the second is asked only when the first
+ * gives no output at all. */
+using query_chain = const char *const[2];
+
+query_chain uuid_chain = {
+    "hal-get-property --udi /org/freedesktop/Hal/devices/computer --key system.hardware.uuid",
+    "hal-get-property --udi /org/freedesktop/Hal/devices/computer --key smbios.system.uuid",
+};
+
+query_chain serial_chain = {
+    "hal-get-property --udi /org/freedesktop/Hal/devices/computer --key system.hardware.serial",
+    "hal-get-property --udi /org/freedesktop/Hal/devices/computer --key smbios.system.serial",
+};
+
+/* A signal handler installed without SA_RESTART makes a read that is still
+ * waiting for the child fail with EINTR. That is not the end of the output,
+ * so the read is resumed; any other error ends it. */
+size_t read_chunk(FILE *stream, char *chunk)
+{
+	for (;;) {
+		errno = 0;
+		size_t n = fread(chunk, 1, chunk_size, stream);
+		if (!ferror(stream) || errno != EINTR)
+			return n;
+		clearerr(stream);
+		if (n > 0)
+			return n;
+	}
+}
+
+/* Appends n bytes, NUL bytes included, and keeps the accumulation
+ * NUL-terminated. On failure the accumulation is left as it was. */
+bool append(heap_string &accumulated, size_t &length, const char *chunk, size_t n)
+{
+	auto *grown = static_cast<char *>(realloc(accumulated.get(), length + n + 1));
+	if (!grown)
+		return false;
+	(void)accumulated.release();
+	accumulated.reset(grown);
+	/* memmove, not memcpy: on x86-64 memcpy binds to GLIBC_2.14, and the
+	 * library has to load on glibc 2.5. */
+	memmove(grown + length, chunk, n);
+	length += n;
+	grown[length] = '\0';
+	return true;
+}
+
+/* Everything the command wrote to its standard output, whatever its exit
+ * status; null when it wrote nothing or the output could not be kept. */
+heap_string capture(const char *command)
+{
+	command_output stream(popen(command, "r"));
+	if (!stream)
+		return nullptr;
+
+	heap_string accumulated;
+	size_t length = 0;
+	char chunk[chunk_size];
+	size_t n;
+	while ((n = read_chunk(stream.get(), chunk)) > 0)
+		if (!append(accumulated, length, chunk, n))
+			return nullptr;
+	return accumulated;
+}
+
+bool is_space(char c)
+{
+	return isspace(static_cast<unsigned char>(c));
+}
+
+/* Replaces *text by a new heap copy without leading and trailing white space,
+ * or by null when no copy can be made. */
+void trim(char **text)
+{
+	if (!text || !*text)
+		return;
+	heap_string old(*text);
+	const char *s = old.get();
+	size_t length = strlen(s);
+
+	size_t first = 0;
+	while (first < length && is_space(s[first]))
+		first++;
+	if (first == length) {
+		*text = strdup("");
+		return;
+	}
+
+	size_t last = length - 1;
+	while (is_space(s[last]))
+		last--;
+	size_t kept = last - first + 1;
+	auto *copy = static_cast<char *>(malloc(kept + 1));
+	if (copy) {
+		memmove(copy, s + first, kept);
+		copy[kept] = '\0';
+	}
+	*text = copy;
+}
+
+char *identity(query_chain &chain)
+{
+	for (const char *command : chain) {
+		heap_string output = capture(command);
+		if (!output)
+			continue;
+		char *value = output.release();
+		trim(&value);
+		return value;
+	}
+	return nullptr;
+}
+
+} // namespace
+
+char *getOSUUID()
+{
+	return identity(uuid_chain);
+}
+
+char *getOSSerial()
+{
+	return identity(serial_chain);
+}

@@ -1,0 +1,39 @@
+#include "library.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <dlfcn.h>
+
+namespace library
+{
+namespace
+{
+
+using probe = char *(*)();
+
+probe find(const char *symbol)
+{
+	static void *handle = dlopen(OSIDENTITY_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+	void *function = handle ? dlsym(handle, symbol) : nullptr;
+	if (!function) {
+		fprintf(stderr, "%s: %s\n", OSIDENTITY_LIBRARY, dlerror());
+		abort();
+	}
+	return reinterpret_cast<probe>(function);
+}
+
+} // namespace
+
+char *getOSUUID()
+{
+	static probe function = find("_Z9getOSUUIDv");
+	return function();
+}
+
+char *getOSSerial()
+{
+	static probe function = find("_Z11getOSSerialv");
+	return function();
+}
+
+} // namespace library

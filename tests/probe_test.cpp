@@ -1,0 +1,190 @@
+/* The probe against a fake hal-get-property: what it returns, and which
+ * commands it ran in which order. */
+#include "fake_hal.h"
+#include "library.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <sys/time.h>
+
+namespace
+{
+
+using namespace std::string_literals;
+using fake_hal::arguments;
+
+struct Chain {
+	const char *name;
+	char *(*probe)();
+	const char *first_key;
+	const char *second_key;
+};
+
+const Chain chains[] = {
+    {"uuid", library::getOSUUID, fake_hal::uuid_key, fake_hal::smbios_uuid_key},
+    {"serial", library::getOSSerial, fake_hal::serial_key, fake_hal::smbios_serial_key},
+};
+
+struct Case {
+	const char *name;
+	std::optional<std::string> first;  // what the first command prints
+	std::optional<std::string> second; // what the second command prints
+	std::optional<std::string> expected;
+	bool second_runs;
+};
+
+const std::string chunk_of_128 = std::string(127, 'a') + "Z";
+const std::string text_of_300 = std::string(150, 'x') + "-" + std::string(149, 'y');
+
+const Case cases[] = {
+    {"value_from_first", "0123-ABCD\n", "WRONG\n", "0123-ABCD", false},
+    {"second_when_first_silent", std::nullopt, "  XYZ  \n", "XYZ", true},
+    {"second_when_first_file_empty", ""s, "XYZ\n", "XYZ", true},
+    {"line_feed_only_is_empty_value", "\n", "WRONG\n", ""s, false},
+    {"white_space_only_is_empty_value", " \t\r\v\f\n", "WRONG\n", ""s, false},
+    {"neither_answers", std::nullopt, std::nullopt, std::nullopt, true},
+    {"neither_writes_a_byte", ""s, ""s, std::nullopt, true},
+    {"three_chunks_whole", text_of_300 + "\n", std::nullopt, text_of_300, false},
+    {"exactly_one_chunk", chunk_of_128, std::nullopt, chunk_of_128, false},
+    {"one_chunk_and_a_byte", chunk_of_128 + "!", std::nullopt, chunk_of_128 + "!", false},
+    {"inner_space_kept", "\t A B \n", std::nullopt, "A B", false},
+    {"ends_at_nul_byte", "AB\0CD\n"s, std::nullopt, "AB", false},
+    {"space_before_nul_is_empty_value", "  \0XYZ"s, "WRONG\n", ""s, false},
+    {"nul_first_is_empty_value", "\0XYZ"s, "WRONG\n", ""s, false},
+    {"nul_after_chunk_boundary", chunk_of_128 + "Q\0tail"s, std::nullopt, chunk_of_128 + "Q",
+     false},
+    {"high_bytes_unchanged", "\xc3\xa9t\xc3\xa9\xff\n", std::nullopt, "\xc3\xa9t\xc3\xa9\xff",
+     false},
+};
+
+void PrintTo(const Chain &chain, std::ostream *out)
+{
+	*out << chain.name;
+}
+
+void PrintTo(const Case &c, std::ostream *out)
+{
+	*out << c.name;
+}
+
+struct free_deleter {
+	void operator()(char *p) const { free(p); }
+};
+using result = std::unique_ptr<char, free_deleter>;
+
+std::optional<std::string> call(char *(*probe)())
+{
+	result value(probe());
+	if (!value)
+		return std::nullopt;
+	return std::string(value.get());
+}
+
+class ChainTest : public testing::TestWithParam<std::tuple<Chain, Case>>
+{
+      protected:
+	fake_hal::Scope hal;
+};
+
+TEST_P(ChainTest, AnswersAndRunsInOrder)
+{
+	const auto &[chain, c] = GetParam();
+	if (c.first)
+		hal.answer(chain.first_key, *c.first);
+	if (c.second)
+		hal.answer(chain.second_key, *c.second);
+
+	EXPECT_EQ(call(chain.probe), c.expected);
+
+	std::vector<std::string> ran = {arguments(chain.first_key)};
+	if (c.second_runs)
+		ran.push_back(arguments(chain.second_key));
+	EXPECT_EQ(hal.log(), ran);
+}
+
+INSTANTIATE_TEST_SUITE_P(Probe, ChainTest,
+			 testing::Combine(testing::ValuesIn(chains), testing::ValuesIn(cases)),
+			 [](const auto &info) {
+				 return std::string(std::get<0>(info.param).name) + "_" +
+					std::get<1>(info.param).name;
+			 });
+
+class ChainOnlyTest : public testing::TestWithParam<Chain>
+{
+      protected:
+	fake_hal::Scope hal;
+};
+
+TEST_P(ChainOnlyTest, ExitStatusIgnored)
+{
+	const Chain &chain = GetParam();
+	hal.answer(chain.first_key, "VALUE\n");
+	hal.exit_status(chain.first_key, 3);
+	hal.answer(chain.second_key, "WRONG\n");
+	EXPECT_EQ(call(chain.probe), "VALUE");
+	EXPECT_EQ(hal.log().size(), 1u);
+}
+
+TEST_P(ChainOnlyTest, NullWithoutTool)
+{
+	const Chain &chain = GetParam();
+	hal.answer(chain.first_key, "VALUE\n");
+	hal.hide_tool();
+	EXPECT_EQ(call(chain.probe), std::nullopt);
+	EXPECT_TRUE(hal.log().empty());
+}
+
+TEST_P(ChainOnlyTest, FreshAnswerOnEveryCall)
+{
+	const Chain &chain = GetParam();
+	hal.answer(chain.first_key, "ONE\n");
+	EXPECT_EQ(call(chain.probe), "ONE");
+	hal.answer(chain.first_key, "TWO\n");
+	EXPECT_EQ(call(chain.probe), "TWO");
+}
+
+/* A host with a signal handler installed without SA_RESTART, firing every
+ * millisecond while the tool takes 50 ms to answer: every read that waits
+ * for the tool is interrupted. */
+volatile sig_atomic_t alarms;
+
+void count_alarm(int)
+{
+	alarms = alarms + 1;
+}
+
+TEST_P(ChainOnlyTest, InterruptedReadsKeepTheValue)
+{
+	const Chain &chain = GetParam();
+	hal.answer(chain.first_key, "SLOW-VALUE\n");
+	hal.delay(chain.first_key, "0.05");
+	hal.answer(chain.second_key, "WRONG\n");
+
+	struct sigaction action = {}, saved;
+	action.sa_handler = count_alarm;
+	sigemptyset(&action.sa_mask);
+	action.sa_flags = 0;
+	ASSERT_EQ(sigaction(SIGALRM, &action, &saved), 0);
+	const itimerval every_ms = {{0, 1000}, {0, 1000}}, off = {};
+	alarms = 0;
+	setitimer(ITIMER_REAL, &every_ms, nullptr);
+
+	std::vector<std::optional<std::string>> values;
+	for (int i = 0; i < 10; i++)
+		values.push_back(call(chain.probe));
+
+	setitimer(ITIMER_REAL, &off, nullptr);
+	sigaction(SIGALRM, &saved, nullptr);
+	EXPECT_GT(alarms, 100);
+	EXPECT_EQ(values, std::vector<std::optional<std::string>>(10, "SLOW-VALUE"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Probe, ChainOnlyTest, testing::ValuesIn(chains),
+			 [](const auto &info) { return std::string(info.param.name); });
+
+} // namespace
