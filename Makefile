@@ -2,7 +2,7 @@
 # CMake's presets, one per architecture.
 ARCHES := x86_64 i386
 
-.PHONY: all deps build test clean
+.PHONY: all deps build test demo clean
 
 all: build
 
@@ -19,6 +19,9 @@ test: build
 		echo "== tests of the $$arch build"; \
 		ctest --preset $$arch || exit 1; \
 	done
+
+demo: build
+	@./scripts/demo
 
 clean:
 	rm -rf build

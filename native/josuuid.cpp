@@ -1,6 +1,8 @@
 /* Hardware identity from HAL: runs hal-get-property and keeps what it prints. */
 #include "josuuid.h"
 
+#include "heap_string.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -16,11 +18,7 @@ constexpr size_t chunk_size = 128;
 struct pclose_deleter {
 	void operator()(FILE *stream) const { pclose(stream); }
 };
-struct free_deleter {
-	void operator()(char *block) const { free(block); }
-};
 using command_output = std::unique_ptr<FILE, pclose_deleter>;
-using heap_string = std::unique_ptr<char, free_deleter>;
 
 /* Each value has two property keys; the second is asked only when the first
  * gives no output at all. */
