@@ -1,0 +1,196 @@
+/*
+ * hal-get-property: answers HAL's questions about the computer from the
+ * kernel's DMI attributes, for systems that no longer have HAL.
+ *
+ *   hal-get-property --udi /org/freedesktop/Hal/devices/computer --key KEY
+ *
+ * prints the property's value and a line feed, or nothing (and a line on
+ * standard error) when it has none. The attributes are read under
+ * $HOST_SYS/class/dmi/id/ (HOST_SYS defaults to /sys).
+ */
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace
+{
+
+const char computer_udi[] = "/org/freedesktop/Hal/devices/computer";
+const char usage[] = "usage: hal-get-property --udi UDI --key KEY\n";
+
+enum exit_code { found = 0, no_value = 1, bad_usage = 2 };
+
+struct property {
+	const char *key;
+	const char *attribute;
+};
+
+/* The only way from a key to a file: keys name no paths. */
+const property properties[] = {
+    {"system.hardware.uuid", "product_uuid"},
+    {"smbios.system.uuid", "product_uuid"},
+    {"system.hardware.serial", "product_serial"},
+    {"smbios.system.serial", "product_serial"},
+    {"system.hardware.vendor", "sys_vendor"},
+    {"smbios.system.manufacturer", "sys_vendor"},
+    {"system.hardware.product", "product_name"},
+    {"smbios.system.product", "product_name"},
+    {"system.hardware.version", "product_version"},
+    {"smbios.system.version", "product_version"},
+    {"system.firmware.vendor", "bios_vendor"},
+    {"smbios.bios.vendor", "bios_vendor"},
+    {"system.firmware.version", "bios_version"},
+    {"smbios.bios.version", "bios_version"},
+    {"system.firmware.release_date", "bios_date"},
+    {"smbios.bios.release_date", "bios_date"},
+    {"system.chassis.manufacturer", "chassis_vendor"},
+    {"smbios.chassis.manufacturer", "chassis_vendor"},
+};
+
+const char *attribute_of(const char *key)
+{
+	for (const property &p : properties)
+		if (strcmp(p.key, key) == 0)
+			return p.attribute;
+	return nullptr;
+}
+
+/* HAL took the UUID from dmidecode, which prints it in upper case; values
+ * bound to what HAL said must keep matching. */
+bool is_uuid(const char *attribute)
+{
+	return strcmp(attribute, "product_uuid") == 0;
+}
+
+struct options {
+	const char *udi = nullptr;
+	const char *key = nullptr;
+	bool help = false;
+};
+
+bool parse(int argc, char **argv, options &o)
+{
+	if (argc == 2 && strcmp(argv[1], "--help") == 0) {
+		o.help = true;
+		return true;
+	}
+	for (int i = 1; i < argc; i += 2) {
+		const char **slot = strcmp(argv[i], "--udi") == 0   ? &o.udi
+				    : strcmp(argv[i], "--key") == 0 ? &o.key
+								    : nullptr;
+		if (!slot || *slot || i + 1 >= argc)
+			return false;
+		*slot = argv[i + 1];
+	}
+	return o.udi && o.key;
+}
+
+/* Reads the whole attribute into buffer. Returns 0, or the errno value of
+ * the failure. */
+int read_attribute(const char *path, char *buffer, size_t size, size_t &length)
+{
+	int fd = open(path, O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+		return errno;
+	int error = 0;
+	length = 0;
+	for (;;) {
+		if (length == size) {
+			error = EFBIG;
+			break;
+		}
+		ssize_t n = read(fd, buffer + length, size - length);
+		if (n > 0)
+			length += n;
+		else if (n == 0)
+			break;
+		else if (errno != EINTR) {
+			error = errno;
+			break;
+		}
+	}
+	close(fd);
+	return error;
+}
+
+bool write_all(int fd, const char *bytes, size_t length)
+{
+	while (length > 0) {
+		ssize_t n = write(fd, bytes, length);
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n <= 0)
+			return false;
+		bytes += n;
+		length -= n;
+	}
+	return true;
+}
+
+int print_property(const char *key)
+{
+	const char *attribute = attribute_of(key);
+	if (!attribute) {
+		fprintf(stderr, "hal-get-property: %s: unknown key\n", key);
+		return no_value;
+	}
+
+	/* A set-user-ID or privileged copy must not be pointed elsewhere. */
+	const char *sys = secure_getenv("HOST_SYS");
+	if (!sys || !*sys)
+		sys = "/sys";
+	char path[4096];
+	if (snprintf(path, sizeof path, "%s/class/dmi/id/%s", sys, attribute) >= (int)sizeof path) {
+		fprintf(stderr, "hal-get-property: %s: HOST_SYS is too long\n", key);
+		return no_value;
+	}
+
+	/* The value and the line feed that ends it. */
+	char value[65536 + 1];
+	size_t length = 0;
+	if (int error = read_attribute(path, value, sizeof value - 1, length)) {
+		fprintf(stderr, "hal-get-property: %s: no value: %s: %s\n", key, path,
+			strerror(error));
+		return no_value;
+	}
+	if (length > 0 && value[length - 1] == '\n')
+		length--;
+	if (length == 0) {
+		fprintf(stderr, "hal-get-property: %s: no value: %s is empty\n", key, path);
+		return no_value;
+	}
+
+	if (is_uuid(attribute))
+		for (size_t i = 0; i < length; i++)
+			if (value[i] >= 'a' && value[i] <= 'z')
+				value[i] = value[i] - 'a' + 'A';
+	value[length++] = '\n';
+	if (!write_all(STDOUT_FILENO, value, length)) {
+		fprintf(stderr, "hal-get-property: %s: cannot write: %s\n", key, strerror(errno));
+		return no_value;
+	}
+	return found;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	options o;
+	if (!parse(argc, argv, o)) {
+		fputs(usage, stderr);
+		return bad_usage;
+	}
+	if (o.help) {
+		fputs(usage, stdout);
+		return fflush(stdout) == 0 ? found : no_value;
+	}
+	if (strcmp(o.udi, computer_udi) != 0) {
+		fprintf(stderr, "hal-get-property: %s: no such device\n", o.udi);
+		return no_value;
+	}
+	return print_property(o.key);
+}
