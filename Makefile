@@ -1,6 +1,7 @@
 # The front door: every target installs what is missing, then hands over to
-# CMake's presets, one per architecture.
+# CMake's presets: one per architecture, and one more with the sanitizers.
 ARCHES := x86_64 i386
+CHECKED := asan
 
 .PHONY: all deps build test demo clean
 
@@ -9,15 +10,18 @@ all: build
 deps:
 	@./scripts/install-deps
 
+define configure_and_build
+	cmake --preset $(1) >/dev/null && cmake --build --preset $(1)
+endef
+
 build: deps
-	@for arch in $(ARCHES); do \
-		cmake --preset $$arch >/dev/null && cmake --build --preset $$arch || exit 1; \
-	done
+	@set -e; for preset in $(ARCHES); do $(call configure_and_build,$$preset); done
 
 test: build
-	@for arch in $(ARCHES); do \
-		echo "== tests of the $$arch build"; \
-		ctest --preset $$arch || exit 1; \
+	@set -e; for preset in $(CHECKED); do $(call configure_and_build,$$preset); done
+	@set -e; for preset in $(ARCHES) $(CHECKED); do \
+		echo "== tests of the $$preset build"; \
+		ctest --preset $$preset; \
 	done
 
 demo: build

@@ -3,6 +3,7 @@ package org.korvane.mardel;
 import static java.nio.charset.StandardCharsets.UTF_8;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.util.ArrayList;
 import java.util.Arrays;
@@ -95,6 +96,34 @@ class OperatingSystemTest {
             }
             for (int i = 0; i < results.size(); i++) {
                 assertEquals(i % 2 == 0 ? "uuid UUID-0123" : "serial SERIAL-4567", results.get(i).get());
+            }
+        } finally {
+            pool.shutdownNow();
+        }
+    }
+
+    /** Several threads for some seconds; -Xcheck:jni reports any local reference that piles up. */
+    @Test
+    void severalThreadsForSomeSeconds() throws Exception {
+        FakeHal.answer(FakeHal.UUID, " UUID-89AB \n".getBytes(UTF_8));
+        FakeHal.answer(FakeHal.SMBIOS_SERIAL, "SERIAL-CDEF\n".getBytes(UTF_8));
+        long end = System.nanoTime() + 3_000_000_000L;
+        ExecutorService pool = Executors.newFixedThreadPool(4);
+        try {
+            List<Future<Integer>> workers = new ArrayList<>();
+            for (int t = 0; t < 4; t++) {
+                workers.add(pool.submit(() -> {
+                    int calls = 0;
+                    while (System.nanoTime() < end) {
+                        assertEquals("UUID-89AB", OperatingSystem.getOSUUID());
+                        assertEquals("SERIAL-CDEF", OperatingSystem.getOSSerialNumber());
+                        calls += 2;
+                    }
+                    return calls;
+                }));
+            }
+            for (Future<Integer> worker : workers) {
+                assertTrue(worker.get() > 0);
             }
         } finally {
             pool.shutdownNow();

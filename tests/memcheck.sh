@@ -1,0 +1,15 @@
+#!/bin/sh
+# Runs test programs under valgrind's memcheck: any error, or any definite or
+# indirect leak, fails. The children that the probe starts are not traced.
+# Usage: memcheck.sh TEST-PROGRAM...
+set -u
+HUGE_ANSWER_BYTES=1048576 # see stress_test.cpp
+export HUGE_ANSWER_BYTES
+failed=0
+for program in "$@"; do
+	echo "== memcheck: $program"
+	valgrind --quiet --error-exitcode=99 --leak-check=full \
+		--errors-for-leak-kinds=definite,indirect --show-leak-kinds=definite,indirect \
+		"$program" --gtest_brief=1 || failed=1
+done
+exit $failed

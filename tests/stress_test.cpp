@@ -1,0 +1,174 @@
+/* The probe under load, in unusual hosts and with hostile answers. */
+#include "fake_hal.h"
+#include "library.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <dirent.h>
+#include <optional>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+
+using namespace std::string_literals;
+
+std::optional<std::string> call(char *(*probe)())
+{
+	char *value = probe();
+	if (!value)
+		return std::nullopt;
+	std::string copy(value);
+	free(value);
+	return copy;
+}
+
+/* Text in which a cut, a lost chunk or another answer cannot pass unseen. */
+std::string numbered_text(char tag, size_t size)
+{
+	std::string text;
+	for (size_t line = 0; text.size() < size; line++)
+		text += tag + std::to_string(line) + "-";
+	text.resize(size);
+	return text;
+}
+
+class Stress : public testing::Test
+{
+      protected:
+	fake_hal::Scope hal;
+};
+
+TEST_F(Stress, ThreadsGetExactAnswers)
+{
+	const std::string uuid = numbered_text('U', 64 * 1024);
+	const std::string serial = numbered_text('S', 64 * 1024 - 7);
+	hal.answer(fake_hal::uuid_key, uuid + "\n");
+	hal.answer(fake_hal::serial_key, serial + "\n");
+
+	constexpr int threads = 8, calls = 12;
+	std::atomic<int> wrong{0}, done{0};
+	std::vector<std::thread> workers;
+	for (int t = 0; t < threads; t++)
+		workers.emplace_back([&, t] {
+			for (int i = 0; i < calls; i++) {
+				bool uuid_first = (t + i) % 2 == 0;
+				wrong +=
+				    call(uuid_first ? library::getOSUUID : library::getOSSerial) !=
+				    (uuid_first ? uuid : serial);
+				wrong +=
+				    call(uuid_first ? library::getOSSerial : library::getOSUUID) !=
+				    (uuid_first ? serial : uuid);
+				done += 2;
+			}
+		});
+	for (std::thread &worker : workers)
+		worker.join();
+	EXPECT_EQ(done, threads * calls * 2);
+	EXPECT_EQ(wrong, 0);
+}
+
+size_t open_descriptors()
+{
+	size_t count = 0;
+	DIR *fds = opendir("/proc/self/fd");
+	while (readdir(fds))
+		count++;
+	closedir(fds);
+	return count;
+}
+
+TEST_F(Stress, ManyCallsLeaveNoDescriptorsNorChildren)
+{
+	hal.answer(fake_hal::uuid_key, "U\n");
+	hal.answer(fake_hal::serial_key, "S\n");
+	size_t before = open_descriptors();
+	for (int i = 0; i < 100; i++) {
+		ASSERT_EQ(call(library::getOSUUID), "U");
+		ASSERT_EQ(call(library::getOSSerial), "S");
+	}
+	EXPECT_EQ(open_descriptors(), before);
+	errno = 0;
+	EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+	EXPECT_EQ(errno, ECHILD) << "a child is left unreaped";
+}
+
+TEST_F(Stress, SigchldIgnored)
+{
+	hal.answer(fake_hal::uuid_key, " U-1 \n");
+	auto saved = signal(SIGCHLD, SIG_IGN);
+	std::vector<std::optional<std::string>> values;
+	for (int i = 0; i < 20; i++)
+		values.push_back(call(library::getOSUUID));
+	signal(SIGCHLD, saved);
+	EXPECT_EQ(values, std::vector<std::optional<std::string>>(20, "U-1"));
+}
+
+/* With standard input and output closed, popen's pipe gets descriptor 0
+ * or 1, the very ones the child's output has to land on. */
+TEST_F(Stress, StandardStreamsClosed)
+{
+	hal.answer(fake_hal::uuid_key, " U-2 \n");
+	hal.answer(fake_hal::serial_key, "S-2\n");
+	pid_t pid = fork();
+	if (pid == 0) {
+		close(STDIN_FILENO);
+		close(STDOUT_FILENO);
+		bool exact =
+		    call(library::getOSUUID) == "U-2" && call(library::getOSSerial) == "S-2";
+		_exit(exact ? 0 : 1);
+	}
+	int status = 0;
+	ASSERT_EQ(waitpid(pid, &status, 0), pid);
+	EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+}
+
+struct Hostile {
+	const char *name;
+	std::string printed;
+	std::optional<std::string> expected;
+};
+
+/* 64 MiB, but 1 MiB under memory checkers: their realloc always moves the
+ * block, and 64 MiB grown 128 bytes at a time would copy terabytes. */
+size_t huge_answer_bytes()
+{
+#ifdef __SANITIZE_ADDRESS__
+	return 1u << 20;
+#else
+	const char *bytes = getenv("HUGE_ANSWER_BYTES");
+	return bytes ? strtoul(bytes, nullptr, 10) : 64u << 20;
+#endif
+}
+
+TEST_F(Stress, HostileAnswers)
+{
+	const std::string huge = numbered_text('H', huge_answer_bytes());
+	std::string high_bytes;
+	for (int i = 0; i < 4096; i++)
+		high_bytes += static_cast<char>(0x80 + i % 0x80);
+	const Hostile cases[] = {
+	    {"huge", huge, huge},
+	    {"huge white space", std::string(1 << 20, ' ') + "\n", ""s},
+	    {"nul bytes", "V\0\0W"s + std::string(1000, '\0'), "V"s},
+	    {"high bytes", high_bytes, high_bytes},
+	    {"control bytes", "\x01\x02\x7f", "\x01\x02\x7f"s},
+	};
+	for (const Hostile &c : cases) {
+		SCOPED_TRACE(c.name);
+		hal.answer(fake_hal::uuid_key, c.printed);
+		std::optional<std::string> value = call(library::getOSUUID);
+		EXPECT_EQ(value.has_value(), c.expected.has_value());
+		EXPECT_EQ(value.value_or("").size(), c.expected.value_or("").size());
+		EXPECT_TRUE(value == c.expected);
+	}
+}
+
+} // namespace
