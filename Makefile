@@ -3,7 +3,7 @@
 ARCHES := x86_64 i386
 CHECKED := asan
 
-.PHONY: all deps build test demo clean
+.PHONY: all deps build test demo bench clean
 
 all: build
 
@@ -26,6 +26,12 @@ test: build
 
 demo: build
 	@./scripts/demo
+
+# x86-64 only: see bench/CMakeLists.txt.
+bench: build
+	@cmake --build --preset x86_64 --target probe_bench
+	@build/x86_64/bench/probe_bench
+	@build/x86_64/bench/probe_bench --jni
 
 clean:
 	rm -rf build
