@@ -3,7 +3,7 @@
 ARCHES := x86_64 i386
 CHECKED := asan
 
-.PHONY: all deps build test demo bench clean
+.PHONY: all deps build test demo bench package clean
 
 all: build
 
@@ -17,12 +17,18 @@ endef
 build: deps
 	@set -e; for preset in $(ARCHES); do $(call configure_and_build,$$preset); done
 
-test: build
+test: package
 	@set -e; for preset in $(CHECKED); do $(call configure_and_build,$$preset); done
 	@set -e; for preset in $(ARCHES) $(CHECKED); do \
 		echo "== tests of the $$preset build"; \
 		ctest --preset $$preset; \
 	done
+
+# Debian packages of both architectures, in build/packages.
+package: build
+	@rm -rf build/packages
+	@set -e; for preset in $(ARCHES); do cmake --build --preset $$preset --target debs; done
+	@lintian --fail-on error build/packages/*.deb
 
 demo: build
 	@./scripts/demo

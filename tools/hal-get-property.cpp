@@ -148,8 +148,8 @@ int print_property(const char *key)
 		return no_value;
 	}
 
-	/* The value and the line feed that ends it. */
-	char value[65536 + 1];
+	/* A sysfs attribute is at most a page; room for the line feed behind it. */
+	char value[4096 + 1];
 	size_t length = 0;
 	if (int error = read_attribute(path, value, sizeof value - 1, length)) {
 		fprintf(stderr, "hal-get-property: %s: no value: %s: %s\n", key, path,
