@@ -28,11 +28,10 @@
 
 extern char **environ;
 
-namespace
-{
+namespace {
 
 const char uuid_command[] =
-    "hal-get-property --udi /org/freedesktop/Hal/devices/computer --key system.hardware.uuid";
+	"hal-get-property --udi /org/freedesktop/Hal/devices/computer --key system.hardware.uuid";
 constexpr size_t huge_bytes = 64u << 20;
 
 std::string scratch; // a fake DMI tree, and a tool that prints a huge answer
@@ -179,7 +178,7 @@ bool start_jvm()
 {
 	void *libjvm = dlopen(LIBJVM, RTLD_NOW | RTLD_GLOBAL);
 	auto create = libjvm ? reinterpret_cast<jint (*)(JavaVM **, void **, void *)>(
-				   dlsym(libjvm, "JNI_CreateJavaVM"))
+				       dlsym(libjvm, "JNI_CreateJavaVM"))
 			     : nullptr;
 	if (!create)
 		return false;
@@ -208,8 +207,7 @@ void jni_call(benchmark::State &state)
 }
 
 /* Keeps the median of every benchmark, for the ratios. */
-class MedianReporter : public benchmark::ConsoleReporter
-{
+class MedianReporter : public benchmark::ConsoleReporter {
       public:
 	MedianReporter() : ConsoleReporter(OO_Tabular) {}
 	std::map<std::string, double> medians;
@@ -230,15 +228,16 @@ struct Figure {
 };
 
 const Figure probe_figures[] = {
-    {"getOSUUID() / popen floor", "getOSUUID", "popen_floor", 1.05},
-    {"getOSUUID() with 1 GiB touched / popen floor", "getOSUUID_1GiB_heap", "popen_floor", 1.2},
-    {"hal-get-property start / /bin/true start", "start_hal_get_property", "start_bin_true", 1.2},
-    {"64 MiB answer / same pipe into a fixed buffer", "huge_answer_64MiB",
-     "huge_answer_fixed_buffer", 0},
+	{"getOSUUID() / popen floor", "getOSUUID", "popen_floor", 1.05},
+	{"getOSUUID() with 1 GiB touched / popen floor", "getOSUUID_1GiB_heap", "popen_floor", 1.2},
+	{"hal-get-property start / /bin/true start", "start_hal_get_property", "start_bin_true",
+	 1.2},
+	{"64 MiB answer / same pipe into a fixed buffer", "huge_answer_64MiB",
+	 "huge_answer_fixed_buffer", 0},
 };
 
 const Figure jni_figures[] = {
-    {"JNI call / native call", "jni_getOSUUID", "getOSUUID", 1.05},
+	{"JNI call / native call", "jni_getOSUUID", "getOSUUID", 1.05},
 };
 
 void print_figure(const char *what, double ratio, double target)
@@ -283,8 +282,8 @@ int main(int argc, char **argv)
 	 * and the run stays within a couple of minutes. */
 	auto timed = [](const char *name, void (*function)(benchmark::State &), int iterations) {
 		benchmark::RegisterBenchmark(name, function)
-		    ->Unit(benchmark::kMicrosecond)
-		    ->Iterations(iterations);
+			->Unit(benchmark::kMicrosecond)
+			->Iterations(iterations);
 	};
 	timed("getOSUUID", call_probe, 300);
 	if (jni) {

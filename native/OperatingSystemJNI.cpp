@@ -4,8 +4,7 @@
 #include "heap_string.h"
 #include "josuuid.h"
 
-namespace
-{
+namespace {
 
 /* The probe's value as a Java string, or null. The identity string is freed
  * whatever NewStringUTF did; an exception it raised stays pending for Java. */

@@ -10,8 +10,7 @@
 #include <cstring>
 #include <memory>
 
-namespace
-{
+namespace {
 
 constexpr size_t chunk_size = 128;
 
@@ -25,13 +24,13 @@ using command_output = std::unique_ptr<FILE, pclose_deleter>;
 using query_chain = const char *const[2];
 
 query_chain uuid_chain = {
-    "hal-get-property --udi /org/freedesktop/Hal/devices/computer --key system.hardware.uuid",
-    "hal-get-property --udi /org/freedesktop/Hal/devices/computer --key smbios.system.uuid",
+	"hal-get-property --udi /org/freedesktop/Hal/devices/computer --key system.hardware.uuid",
+	"hal-get-property --udi /org/freedesktop/Hal/devices/computer --key smbios.system.uuid",
 };
 
 query_chain serial_chain = {
-    "hal-get-property --udi /org/freedesktop/Hal/devices/computer --key system.hardware.serial",
-    "hal-get-property --udi /org/freedesktop/Hal/devices/computer --key smbios.system.serial",
+	"hal-get-property --udi /org/freedesktop/Hal/devices/computer --key system.hardware.serial",
+	"hal-get-property --udi /org/freedesktop/Hal/devices/computer --key smbios.system.serial",
 };
 
 /* A signal handler installed without SA_RESTART makes a read that is still

@@ -12,8 +12,7 @@
 #include <set>
 #include <string>
 
-namespace
-{
+namespace {
 
 /* -1: never fail. Otherwise the number of allocations that still succeed
  * before one fails. */
@@ -75,8 +74,7 @@ void __wrap_free(void *block)
 }
 }
 
-namespace
-{
+namespace {
 
 struct Outcome {
 	std::optional<std::string> value;
@@ -116,14 +114,14 @@ struct Sweep {
 const std::string long_value = std::string(200, 'L') + "-" + std::string(100, 'M');
 
 const Sweep sweeps[] = {
-    {"uuid_fail_once", getOSUUID, fake_hal::uuid_key, fake_hal::smbios_uuid_key,
-     " " + long_value + "\n", long_value.c_str(), true, true},
-    {"uuid_fail_from_then_on", getOSUUID, fake_hal::uuid_key, fake_hal::smbios_uuid_key,
-     " " + long_value + "\n", long_value.c_str(), false, false},
-    {"serial_fail_once", getOSSerial, fake_hal::serial_key, fake_hal::smbios_serial_key,
-     " " + long_value + "\n", long_value.c_str(), true, true},
-    {"white_space_only_fail_once", getOSUUID, fake_hal::uuid_key, fake_hal::smbios_uuid_key, " \n",
-     "", true, true},
+	{"uuid_fail_once", getOSUUID, fake_hal::uuid_key, fake_hal::smbios_uuid_key,
+	 " " + long_value + "\n", long_value.c_str(), true, true},
+	{"uuid_fail_from_then_on", getOSUUID, fake_hal::uuid_key, fake_hal::smbios_uuid_key,
+	 " " + long_value + "\n", long_value.c_str(), false, false},
+	{"serial_fail_once", getOSSerial, fake_hal::serial_key, fake_hal::smbios_serial_key,
+	 " " + long_value + "\n", long_value.c_str(), true, true},
+	{"white_space_only_fail_once", getOSUUID, fake_hal::uuid_key, fake_hal::smbios_uuid_key,
+	 " \n", "", true, true},
 };
 
 void PrintTo(const Sweep &s, std::ostream *out)
@@ -131,8 +129,7 @@ void PrintTo(const Sweep &s, std::ostream *out)
 	*out << s.name;
 }
 
-class AllocationFailure : public testing::TestWithParam<Sweep>
-{
+class AllocationFailure : public testing::TestWithParam<Sweep> {
       protected:
 	fake_hal::Scope hal;
 };

@@ -5,8 +5,7 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace fake_hal
-{
+namespace fake_hal {
 
 std::string arguments(const std::string &key)
 {

@@ -5,8 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace fake_hal
-{
+namespace fake_hal {
 
 const char uuid_key[] = "system.hardware.uuid";
 const char smbios_uuid_key[] = "smbios.system.uuid";
@@ -18,8 +17,7 @@ std::string arguments(const std::string &key);
 
 /* Creates the directory and puts the fake tool first on PATH; the destructor
  * removes the directory and restores the environment. */
-class Scope
-{
+class Scope {
       public:
 	Scope();
 	~Scope();

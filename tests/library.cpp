@@ -4,10 +4,8 @@
 #include <cstdlib>
 #include <dlfcn.h>
 
-namespace library
-{
-namespace
-{
+namespace library {
+namespace {
 
 using probe = char *(*)();
 

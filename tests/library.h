@@ -2,8 +2,7 @@
 #ifndef LIBRARY_H
 #define LIBRARY_H
 
-namespace library
-{
+namespace library {
 
 /* The exported functions, found by their mangled names. */
 char *getOSUUID();

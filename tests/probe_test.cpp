@@ -12,8 +12,7 @@
 #include <string>
 #include <sys/time.h>
 
-namespace
-{
+namespace {
 
 using namespace std::string_literals;
 using fake_hal::arguments;
@@ -26,8 +25,8 @@ struct Chain {
 };
 
 const Chain chains[] = {
-    {"uuid", library::getOSUUID, fake_hal::uuid_key, fake_hal::smbios_uuid_key},
-    {"serial", library::getOSSerial, fake_hal::serial_key, fake_hal::smbios_serial_key},
+	{"uuid", library::getOSUUID, fake_hal::uuid_key, fake_hal::smbios_uuid_key},
+	{"serial", library::getOSSerial, fake_hal::serial_key, fake_hal::smbios_serial_key},
 };
 
 struct Case {
@@ -42,24 +41,24 @@ const std::string chunk_of_128 = std::string(127, 'a') + "Z";
 const std::string text_of_300 = std::string(150, 'x') + "-" + std::string(149, 'y');
 
 const Case cases[] = {
-    {"value_from_first", "0123-ABCD\n", "WRONG\n", "0123-ABCD", false},
-    {"second_when_first_silent", std::nullopt, "  XYZ  \n", "XYZ", true},
-    {"second_when_first_file_empty", ""s, "XYZ\n", "XYZ", true},
-    {"line_feed_only_is_empty_value", "\n", "WRONG\n", ""s, false},
-    {"white_space_only_is_empty_value", " \t\r\v\f\n", "WRONG\n", ""s, false},
-    {"neither_answers", std::nullopt, std::nullopt, std::nullopt, true},
-    {"neither_writes_a_byte", ""s, ""s, std::nullopt, true},
-    {"three_chunks_whole", text_of_300 + "\n", std::nullopt, text_of_300, false},
-    {"exactly_one_chunk", chunk_of_128, std::nullopt, chunk_of_128, false},
-    {"one_chunk_and_a_byte", chunk_of_128 + "!", std::nullopt, chunk_of_128 + "!", false},
-    {"inner_space_kept", "\t A B \n", std::nullopt, "A B", false},
-    {"ends_at_nul_byte", "AB\0CD\n"s, std::nullopt, "AB", false},
-    {"space_before_nul_is_empty_value", "  \0XYZ"s, "WRONG\n", ""s, false},
-    {"nul_first_is_empty_value", "\0XYZ"s, "WRONG\n", ""s, false},
-    {"nul_after_chunk_boundary", chunk_of_128 + "Q\0tail"s, std::nullopt, chunk_of_128 + "Q",
-     false},
-    {"high_bytes_unchanged", "\xc3\xa9t\xc3\xa9\xff\n", std::nullopt, "\xc3\xa9t\xc3\xa9\xff",
-     false},
+	{"value_from_first", "0123-ABCD\n", "WRONG\n", "0123-ABCD", false},
+	{"second_when_first_silent", std::nullopt, "  XYZ  \n", "XYZ", true},
+	{"second_when_first_file_empty", ""s, "XYZ\n", "XYZ", true},
+	{"line_feed_only_is_empty_value", "\n", "WRONG\n", ""s, false},
+	{"white_space_only_is_empty_value", " \t\r\v\f\n", "WRONG\n", ""s, false},
+	{"neither_answers", std::nullopt, std::nullopt, std::nullopt, true},
+	{"neither_writes_a_byte", ""s, ""s, std::nullopt, true},
+	{"three_chunks_whole", text_of_300 + "\n", std::nullopt, text_of_300, false},
+	{"exactly_one_chunk", chunk_of_128, std::nullopt, chunk_of_128, false},
+	{"one_chunk_and_a_byte", chunk_of_128 + "!", std::nullopt, chunk_of_128 + "!", false},
+	{"inner_space_kept", "\t A B \n", std::nullopt, "A B", false},
+	{"ends_at_nul_byte", "AB\0CD\n"s, std::nullopt, "AB", false},
+	{"space_before_nul_is_empty_value", "  \0XYZ"s, "WRONG\n", ""s, false},
+	{"nul_first_is_empty_value", "\0XYZ"s, "WRONG\n", ""s, false},
+	{"nul_after_chunk_boundary", chunk_of_128 + "Q\0tail"s, std::nullopt, chunk_of_128 + "Q",
+	 false},
+	{"high_bytes_unchanged", "\xc3\xa9t\xc3\xa9\xff\n", std::nullopt, "\xc3\xa9t\xc3\xa9\xff",
+	 false},
 };
 
 void PrintTo(const Chain &chain, std::ostream *out)
@@ -85,8 +84,7 @@ std::optional<std::string> call(char *(*probe)())
 	return std::string(value.get());
 }
 
-class ChainTest : public testing::TestWithParam<std::tuple<Chain, Case>>
-{
+class ChainTest : public testing::TestWithParam<std::tuple<Chain, Case>> {
       protected:
 	fake_hal::Scope hal;
 };
@@ -114,8 +112,7 @@ INSTANTIATE_TEST_SUITE_P(Probe, ChainTest,
 					std::get<1>(info.param).name;
 			 });
 
-class ChainOnlyTest : public testing::TestWithParam<Chain>
-{
+class ChainOnlyTest : public testing::TestWithParam<Chain> {
       protected:
 	fake_hal::Scope hal;
 };

@@ -15,8 +15,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace
-{
+namespace {
 
 using namespace std::string_literals;
 
@@ -40,8 +39,7 @@ std::string numbered_text(char tag, size_t size)
 	return text;
 }
 
-class Stress : public testing::Test
-{
+class Stress : public testing::Test {
       protected:
 	fake_hal::Scope hal;
 };
@@ -60,12 +58,12 @@ TEST_F(Stress, ThreadsGetExactAnswers)
 		workers.emplace_back([&, t] {
 			for (int i = 0; i < calls; i++) {
 				bool uuid_first = (t + i) % 2 == 0;
-				wrong +=
-				    call(uuid_first ? library::getOSUUID : library::getOSSerial) !=
-				    (uuid_first ? uuid : serial);
-				wrong +=
-				    call(uuid_first ? library::getOSSerial : library::getOSUUID) !=
-				    (uuid_first ? serial : uuid);
+				wrong += call(uuid_first ? library::getOSUUID
+							 : library::getOSSerial) !=
+					 (uuid_first ? uuid : serial);
+				wrong += call(uuid_first ? library::getOSSerial
+							 : library::getOSUUID) !=
+					 (uuid_first ? serial : uuid);
 				done += 2;
 			}
 		});
@@ -122,7 +120,7 @@ TEST_F(Stress, StandardStreamsClosed)
 		close(STDIN_FILENO);
 		close(STDOUT_FILENO);
 		bool exact =
-		    call(library::getOSUUID) == "U-2" && call(library::getOSSerial) == "S-2";
+			call(library::getOSUUID) == "U-2" && call(library::getOSSerial) == "S-2";
 		_exit(exact ? 0 : 1);
 	}
 	int status = 0;
@@ -155,11 +153,11 @@ TEST_F(Stress, HostileAnswers)
 	for (int i = 0; i < 4096; i++)
 		high_bytes += static_cast<char>(0x80 + i % 0x80);
 	const Hostile cases[] = {
-	    {"huge", huge, huge},
-	    {"huge white space", std::string(1 << 20, ' ') + "\n", ""s},
-	    {"nul bytes", "V\0\0W"s + std::string(1000, '\0'), "V"s},
-	    {"high bytes", high_bytes, high_bytes},
-	    {"control bytes", "\x01\x02\x7f", "\x01\x02\x7f"s},
+		{"huge", huge, huge},
+		{"huge white space", std::string(1 << 20, ' ') + "\n", ""s},
+		{"nul bytes", "V\0\0W"s + std::string(1000, '\0'), "V"s},
+		{"high bytes", high_bytes, high_bytes},
+		{"control bytes", "\x01\x02\x7f", "\x01\x02\x7f"s},
 	};
 	for (const Hostile &c : cases) {
 		SCOPED_TRACE(c.name);

@@ -14,8 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace
-{
+namespace {
 
 const std::string computer = "/org/freedesktop/Hal/devices/computer";
 const std::string usage = "usage: hal-get-property --udi UDI --key KEY\n";
@@ -35,8 +34,7 @@ std::string slurp(const std::string &path)
 }
 
 /* A fake /sys whose DMI attributes the tests write. */
-class Tree
-{
+class Tree {
       public:
 	Tree()
 	{
@@ -104,19 +102,18 @@ Outcome ask(const std::string &key, const Tree &tree)
 
 /* Every attribute gets its own value; trailing spaces are part of it. */
 const std::pair<const char *, const char *> attributes[] = {
-    {"product_uuid", "4c4c4544-004a-3510-8052-b4c04f4a4d31\n"},
-    {"product_serial", "  SN 0042  \n"},
-    {"sys_vendor", "Korvane Systems\n"},
-    {"product_name", "Mardel 9000\n"},
-    {"product_version", "rev B\n\n"},
-    {"bios_vendor", "Firmware Inc. \n"},
-    {"bios_version", "1.2.3\n"},
-    {"bios_date", "12/08/2026\n"},
-    {"chassis_vendor", "Chassis Co\n"},
+	{"product_uuid", "4c4c4544-004a-3510-8052-b4c04f4a4d31\n"},
+	{"product_serial", "  SN 0042  \n"},
+	{"sys_vendor", "Korvane Systems\n"},
+	{"product_name", "Mardel 9000\n"},
+	{"product_version", "rev B\n\n"},
+	{"bios_vendor", "Firmware Inc. \n"},
+	{"bios_version", "1.2.3\n"},
+	{"bios_date", "12/08/2026\n"},
+	{"chassis_vendor", "Chassis Co\n"},
 };
 
-class DmiTree : public testing::Test
-{
+class DmiTree : public testing::Test {
       protected:
 	void SetUp() override
 	{
@@ -132,24 +129,24 @@ struct KeyCase {
 };
 
 const KeyCase keys[] = {
-    {"system.hardware.uuid", "4C4C4544-004A-3510-8052-B4C04F4A4D31\n"},
-    {"smbios.system.uuid", "4C4C4544-004A-3510-8052-B4C04F4A4D31\n"},
-    {"system.hardware.serial", "  SN 0042  \n"},
-    {"smbios.system.serial", "  SN 0042  \n"},
-    {"system.hardware.vendor", "Korvane Systems\n"},
-    {"smbios.system.manufacturer", "Korvane Systems\n"},
-    {"system.hardware.product", "Mardel 9000\n"},
-    {"smbios.system.product", "Mardel 9000\n"},
-    {"system.hardware.version", "rev B\n\n"},
-    {"smbios.system.version", "rev B\n\n"},
-    {"system.firmware.vendor", "Firmware Inc. \n"},
-    {"smbios.bios.vendor", "Firmware Inc. \n"},
-    {"system.firmware.version", "1.2.3\n"},
-    {"smbios.bios.version", "1.2.3\n"},
-    {"system.firmware.release_date", "12/08/2026\n"},
-    {"smbios.bios.release_date", "12/08/2026\n"},
-    {"system.chassis.manufacturer", "Chassis Co\n"},
-    {"smbios.chassis.manufacturer", "Chassis Co\n"},
+	{"system.hardware.uuid", "4C4C4544-004A-3510-8052-B4C04F4A4D31\n"},
+	{"smbios.system.uuid", "4C4C4544-004A-3510-8052-B4C04F4A4D31\n"},
+	{"system.hardware.serial", "  SN 0042  \n"},
+	{"smbios.system.serial", "  SN 0042  \n"},
+	{"system.hardware.vendor", "Korvane Systems\n"},
+	{"smbios.system.manufacturer", "Korvane Systems\n"},
+	{"system.hardware.product", "Mardel 9000\n"},
+	{"smbios.system.product", "Mardel 9000\n"},
+	{"system.hardware.version", "rev B\n\n"},
+	{"smbios.system.version", "rev B\n\n"},
+	{"system.firmware.vendor", "Firmware Inc. \n"},
+	{"smbios.bios.vendor", "Firmware Inc. \n"},
+	{"system.firmware.version", "1.2.3\n"},
+	{"smbios.bios.version", "1.2.3\n"},
+	{"system.firmware.release_date", "12/08/2026\n"},
+	{"smbios.bios.release_date", "12/08/2026\n"},
+	{"system.chassis.manufacturer", "Chassis Co\n"},
+	{"smbios.chassis.manufacturer", "Chassis Co\n"},
 };
 
 TEST_F(DmiTree, EveryKeyPrintsItsAttribute)
@@ -166,7 +163,7 @@ TEST_F(DmiTree, EveryKeyPrintsItsAttribute)
 TEST_F(DmiTree, OptionsInEitherOrder)
 {
 	Outcome r =
-	    tool({"--key", "system.hardware.vendor", "--udi", computer}, tree.root().c_str());
+		tool({"--key", "system.hardware.vendor", "--udi", computer}, tree.root().c_str());
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.out, "Korvane Systems\n");
 }
@@ -188,13 +185,13 @@ TEST_F(DmiTree, NoValue)
 		const char *contents;
 		const char *key;
 	} cases[] = {
-	    {"missing file", "product_serial", nullptr, "system.hardware.serial"},
-	    {"empty file", "product_uuid", "", "smbios.system.uuid"},
-	    {"line feed only", "sys_vendor", "\n", "system.hardware.vendor"},
-	    {"unknown key", nullptr, nullptr, "system.hardware.colour"},
-	    {"path as key", nullptr, nullptr, "../../../../etc/passwd"},
-	    {"attribute name as key", nullptr, nullptr, "product_uuid"},
-	    {"empty key", nullptr, nullptr, ""},
+		{"missing file", "product_serial", nullptr, "system.hardware.serial"},
+		{"empty file", "product_uuid", "", "smbios.system.uuid"},
+		{"line feed only", "sys_vendor", "\n", "system.hardware.vendor"},
+		{"unknown key", nullptr, nullptr, "system.hardware.colour"},
+		{"path as key", nullptr, nullptr, "../../../../etc/passwd"},
+		{"attribute name as key", nullptr, nullptr, "product_uuid"},
+		{"empty key", nullptr, nullptr, ""},
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
@@ -220,7 +217,7 @@ TEST_F(DmiTree, UnreadableFile)
 			tree.root().c_str());
 	} else {
 		GTEST_SKIP()
-		    << "running as root without setpriv: cannot drop to an unprivileged user";
+			<< "running as root without setpriv: cannot drop to an unprivileged user";
 	}
 	expect_no_value(r, "system.hardware.serial");
 	EXPECT_NE(r.err.find("Permission denied"), std::string::npos) << r.err;
@@ -228,9 +225,9 @@ TEST_F(DmiTree, UnreadableFile)
 
 TEST_F(DmiTree, OtherDevice)
 {
-	Outcome r =
-	    tool({"--udi", "/org/freedesktop/Hal/devices/storage", "--key", "system.hardware.uuid"},
-		 tree.root().c_str());
+	Outcome r = tool(
+		{"--udi", "/org/freedesktop/Hal/devices/storage", "--key", "system.hardware.uuid"},
+		tree.root().c_str());
 	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.out, "");
 	EXPECT_NE(r.err.find("/org/freedesktop/Hal/devices/storage"), std::string::npos);
@@ -240,16 +237,16 @@ TEST_F(DmiTree, OtherDevice)
 TEST(CommandLine, BadOnesExitTwoWithUsage)
 {
 	const std::vector<std::vector<std::string>> bad = {
-	    {},
-	    {"--udi"},
-	    {"--key", "system.hardware.uuid"},
-	    {"--udi", computer},
-	    {"--udi", computer, "--key"},
-	    {"--bogus", "x", "--udi", computer, "--key", "system.hardware.uuid"},
-	    {"--udi", computer, "--key", "system.hardware.uuid", "extra"},
-	    {"--udi", computer, "--key", "system.hardware.uuid", "--key", "smbios.system.uuid"},
-	    {"--help", "--udi", computer},
-	    {"-h"},
+		{},
+		{"--udi"},
+		{"--key", "system.hardware.uuid"},
+		{"--udi", computer},
+		{"--udi", computer, "--key"},
+		{"--bogus", "x", "--udi", computer, "--key", "system.hardware.uuid"},
+		{"--udi", computer, "--key", "system.hardware.uuid", "extra"},
+		{"--udi", computer, "--key", "system.hardware.uuid", "--key", "smbios.system.uuid"},
+		{"--help", "--udi", computer},
+		{"-h"},
 	};
 	for (const auto &arguments : bad) {
 		std::string line;

@@ -15,8 +15,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace
-{
+namespace {
 
 const char computer_udi[] = "/org/freedesktop/Hal/devices/computer";
 const char usage[] = "usage: hal-get-property --udi UDI --key KEY\n";
@@ -30,24 +29,24 @@ struct property {
 
 /* The only way from a key to a file: keys name no paths. */
 const property properties[] = {
-    {"system.hardware.uuid", "product_uuid"},
-    {"smbios.system.uuid", "product_uuid"},
-    {"system.hardware.serial", "product_serial"},
-    {"smbios.system.serial", "product_serial"},
-    {"system.hardware.vendor", "sys_vendor"},
-    {"smbios.system.manufacturer", "sys_vendor"},
-    {"system.hardware.product", "product_name"},
-    {"smbios.system.product", "product_name"},
-    {"system.hardware.version", "product_version"},
-    {"smbios.system.version", "product_version"},
-    {"system.firmware.vendor", "bios_vendor"},
-    {"smbios.bios.vendor", "bios_vendor"},
-    {"system.firmware.version", "bios_version"},
-    {"smbios.bios.version", "bios_version"},
-    {"system.firmware.release_date", "bios_date"},
-    {"smbios.bios.release_date", "bios_date"},
-    {"system.chassis.manufacturer", "chassis_vendor"},
-    {"smbios.chassis.manufacturer", "chassis_vendor"},
+	{"system.hardware.uuid", "product_uuid"},
+	{"smbios.system.uuid", "product_uuid"},
+	{"system.hardware.serial", "product_serial"},
+	{"smbios.system.serial", "product_serial"},
+	{"system.hardware.vendor", "sys_vendor"},
+	{"smbios.system.manufacturer", "sys_vendor"},
+	{"system.hardware.product", "product_name"},
+	{"smbios.system.product", "product_name"},
+	{"system.hardware.version", "product_version"},
+	{"smbios.system.version", "product_version"},
+	{"system.firmware.vendor", "bios_vendor"},
+	{"smbios.bios.vendor", "bios_vendor"},
+	{"system.firmware.version", "bios_version"},
+	{"smbios.bios.version", "bios_version"},
+	{"system.firmware.release_date", "bios_date"},
+	{"smbios.bios.release_date", "bios_date"},
+	{"system.chassis.manufacturer", "chassis_vendor"},
+	{"smbios.chassis.manufacturer", "chassis_vendor"},
 };
 
 const char *attribute_of(const char *key)
