@@ -1,5 +1,7 @@
 #include "library.h"
 
+#include "heap_string.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
@@ -32,6 +34,14 @@ char *getOSSerial()
 {
 	static probe function = find("_Z11getOSSerialv");
 	return function();
+}
+
+std::optional<std::string> call(char *(*probe)())
+{
+	heap_string value(probe());
+	if (!value)
+		return std::nullopt;
+	return std::string(value.get());
 }
 
 } // namespace library

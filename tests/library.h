@@ -2,11 +2,17 @@
 #ifndef LIBRARY_H
 #define LIBRARY_H
 
+#include <optional>
+#include <string>
+
 namespace library {
 
 /* The exported functions, found by their mangled names. */
 char *getOSUUID();
 char *getOSSerial();
+
+/* What one of them returned, as a string (the block freed), or nullopt. */
+std::optional<std::string> call(char *(*probe)());
 
 } // namespace library
 

@@ -7,7 +7,6 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <memory>
 #include <optional>
 #include <string>
 #include <sys/time.h>
@@ -71,18 +70,7 @@ void PrintTo(const Case &c, std::ostream *out)
 	*out << c.name;
 }
 
-struct free_deleter {
-	void operator()(char *p) const { free(p); }
-};
-using result = std::unique_ptr<char, free_deleter>;
-
-std::optional<std::string> call(char *(*probe)())
-{
-	result value(probe());
-	if (!value)
-		return std::nullopt;
-	return std::string(value.get());
-}
+using library::call;
 
 class ChainTest : public testing::TestWithParam<std::tuple<Chain, Case>> {
       protected:

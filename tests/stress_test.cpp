@@ -19,15 +19,7 @@ namespace {
 
 using namespace std::string_literals;
 
-std::optional<std::string> call(char *(*probe)())
-{
-	char *value = probe();
-	if (!value)
-		return std::nullopt;
-	std::string copy(value);
-	free(value);
-	return copy;
-}
+using library::call;
 
 /* Text in which a cut, a lost chunk or another answer cannot pass unseen. */
 std::string numbered_text(char tag, size_t size)
