@@ -1,4 +1,4 @@
-/* A string in a block from malloc, freed on every path. */
+/* Blocks from malloc, freed on every path. */
 #ifndef HEAP_STRING_H
 #define HEAP_STRING_H
 
@@ -6,8 +6,9 @@
 #include <memory>
 
 struct free_deleter {
-	void operator()(char *block) const { free(block); }
+	void operator()(void *block) const { free(block); }
 };
-using heap_string = std::unique_ptr<char, free_deleter>;
+template <typename T> using heap_block = std::unique_ptr<T, free_deleter>;
+using heap_string = heap_block<char>;
 
 #endif

@@ -1,12 +1,21 @@
 #!/bin/sh
 # Runs JUnit test classes on one JVM with -Xcheck:jni, against the fake
-# hal-get-property. Fails on a failed test and on any warning that the JVM's
-# JNI checks print.
+# hal-get-property. Fails on a failed test and on any warning the JVM prints:
+# those of its JNI checks, and those of Java 24 and later about native access.
 # Usage: run-junit.sh JAVA LIBRARY-DIR CLASSPATH FAKE-HAL-BIN CLASS...
+#        run-junit.sh --demo JAVA LIBRARY-DIR JAR FAKE-HAL-BIN
+#   --demo runs `java -jar JAR` instead, as an application owner would, and
+#   checks that the UUID reaches it.
 set -u
+demo=false
+[ "$1" = --demo ] && demo=true && shift
 java=$1 libdir=$2 classpath=$3 fake_bin=$4
 shift 4
 console=/usr/share/java/junit-platform-console-standalone.jar
+if [ -z "$java" ]; then
+	echo "SKIPPED: no JDK 24 or newer for this architecture under /usr/lib/jvm"
+	exit 77
+fi
 
 FAKE_HAL_DIR=$(mktemp -d) || exit 1
 export FAKE_HAL_DIR
@@ -15,20 +24,29 @@ trap 'rm -rf "$FAKE_HAL_DIR" "$output"' EXIT
 PATH=$fake_bin:$PATH
 export PATH
 
-selections=
-for class in "$@"; do
-	selections="$selections --select-class=$class"
-done
-options=$("$(dirname "$0")/../scripts/jvm-options" "$java")
-# shellcheck disable=SC2086
-"$java" $options -Xcheck:jni -Djava.library.path="$libdir" -jar "$console" \
-	--class-path="$classpath" $selections \
-	--fail-if-no-tests --disable-banner --disable-ansi-colors --details=summary \
-	>"$output" 2>&1
-status=$?
+options="$("$(dirname "$0")/../scripts/jvm-options" "$java") -Djava.library.path=$libdir"
+if $demo; then
+	printf ' JAR-UUID-1 \n' >"$FAKE_HAL_DIR/system.hardware.uuid"
+	# shellcheck disable=SC2086
+	"$java" $options -jar "$classpath" >"$output" 2>&1
+	status=$?
+	grep -q '^  hardware UUID: JAR-UUID-1$' "$output" || status=1
+else
+	selections=
+	for class in "$@"; do
+		selections="$selections --select-class=$class"
+	done
+	# The console launcher's own manifest does not enable native access.
+	# shellcheck disable=SC2086
+	"$java" $options -Xcheck:jni --enable-native-access=ALL-UNNAMED -jar "$console" \
+		--class-path="$classpath" $selections \
+		--fail-if-no-tests --disable-banner --disable-ansi-colors --details=summary \
+		>"$output" 2>&1
+	status=$?
+fi
 cat "$output"
-if grep -nE 'WARNING in native method|FATAL ERROR in native method|^WARNING: JNI' "$output"; then
-	echo "run-junit: the JVM printed JNI warnings" >&2
+if grep -nE 'WARNING|FATAL ERROR in native method' "$output"; then
+	echo "run-junit: the JVM printed warnings" >&2
 	exit 1
 fi
 exit $status

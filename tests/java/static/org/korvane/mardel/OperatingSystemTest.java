@@ -27,19 +27,46 @@ class OperatingSystemTest {
         FakeHal.reset();
     }
 
+    private static byte[] bytes(int... values) {
+        byte[] result = new byte[values.length];
+        for (int i = 0; i < values.length; i++) {
+            result[i] = (byte) values[i];
+        }
+        return result;
+    }
+
+    private static String repeat(String text, int times) {
+        return String.join("", Collections.nCopies(times, text));
+    }
+
     static Stream<Arguments> answers() {
-        String[][] table = {
-            // what the tool prints, what Java gets
-            {"  0123-ABCD \n", "0123-ABCD"},
-            {"\n", ""},
-            {"Zürich-日本-ñ\n", "Zürich-日本-ñ"},
-            {"A B\n", "A B"},
+        Object[][] table = {
+            // what it is, the bytes the tool prints, what Java gets
+            {"surrounding white space", "  0123-ABCD \n".getBytes(UTF_8), "0123-ABCD"},
+            {"white space only", "\n".getBytes(UTF_8), ""},
+            {"two- and three-byte forms", "Zürich-日本-ñ\n".getBytes(UTF_8), "Zürich-日本-ñ"},
+            {"inner space", "A B\n".getBytes(UTF_8), "A B"},
+            {"four-byte sequence", bytes(0x41, 0xf0, 0x9f, 0x98, 0x80, 0x5a), "A\ud83d\ude00Z"},
+            {"lowest and highest four-byte", bytes(0xf0, 0x90, 0x80, 0x80, 0xf4, 0x8f, 0xbf, 0xbf),
+                "\ud800\udc00\udbff\udfff"},
+            {"sequence cut at the end", bytes(0x65, 0x6e, 0x64, 0xe2, 0x82), "end\u00e2\u0082"},
+            {"stray continuation byte", bytes(0x80, 0x6c, 0x65, 0x61, 0x64), "\u0080lead"},
+            {"lead bytes without their continuations", bytes(0xc3, 0x41, 0xe2, 0x82, 0x42, 0xf0, 0x9f, 0x98, 0x43),
+                "\u00c3A\u00e2\u0082B\u00f0\u009f\u0098C"},
+            {"overlong and out-of-range four-byte", bytes(0xf0, 0x8f, 0xbf, 0xbf, 0xf4, 0x90, 0x80, 0x80),
+                "\u00f0\u008f\u00bf\u00bf\u00f4\u0090\u0080\u0080"},
+            {"F5 to FF", bytes(0xf5, 0xf8, 0xfe, 0xff), "\u00f5\u00f8\u00fe\u00ff"},
+            {"C0 80 as U+0000", bytes(0x41, 0xc0, 0x80, 0x42), "A\u0000B"},
+            {"encoded surrogates", bytes(0xed, 0xa0, 0xbd, 0xed, 0xb8, 0x80), "\ud83d\ude00"},
+            {"long value of four-byte sequences", repeat("\ud83d\ude00", 5000).getBytes(UTF_8),
+                repeat("\ud83d\ude00", 5000)},
         };
         List<Arguments> cases = new ArrayList<>();
-        for (String[] row : table) {
-            cases.add(Arguments.of("getOSUUID", FakeHal.UUID, row[0], row[1]));
-            cases.add(Arguments.of("getOSSerialNumber", FakeHal.SERIAL, row[0], row[1]));
+        for (Object[] row : table) {
+            cases.add(Arguments.of(row[0], "getOSUUID", FakeHal.UUID, row[1], row[2]));
         }
+        Object[] serial = table[4];
+        cases.add(Arguments.of(serial[0], "getOSSerialNumber", FakeHal.SERIAL, serial[1], serial[2]));
         return cases.stream();
     }
 
@@ -47,10 +74,10 @@ class OperatingSystemTest {
         return name.equals("getOSUUID") ? OperatingSystem::getOSUUID : OperatingSystem::getOSSerialNumber;
     }
 
-    @ParameterizedTest(name = "{0} with {1} printing {2}")
+    @ParameterizedTest(name = "{1}: {0}")
     @MethodSource("answers")
-    void valueReachesJavaTrimmed(String name, String key, String printed, String expected) {
-        FakeHal.answer(key, printed.getBytes(UTF_8));
+    void valueReachesJavaWhole(String what, String name, String key, byte[] printed, String expected) {
+        FakeHal.answer(key, printed);
         assertEquals(expected, method(name).get());
         assertEquals(Collections.singletonList(FakeHal.arguments(key)), FakeHal.log());
     }
