@@ -275,28 +275,39 @@ bool runs_under_emulation()
 	return sizeof(void *) == 4 && std::getline(status, first) && first == "enabled";
 }
 
-/* A set-user-ID copy must not let its caller choose the files it reads. */
-TEST_F(DmiTree, SetUserIdCopyIgnoresHostSys)
+/* A set-user-ID or set-group-ID copy must not let its caller choose the
+ * files it reads. */
+TEST_F(DmiTree, PrivilegedCopyIgnoresHostSys)
 {
 	if (geteuid() != 0)
 		GTEST_SKIP() << "needs root to make a set-user-ID copy";
 	if (runs_under_emulation())
 		GTEST_SKIP() << "i386 programs run under qemu here; the kernel does not apply "
 				"set-user-ID to them";
-	std::string copy = tree.root() + "/hal-get-property";
-	ASSERT_EQ(std::system(("cp '" TOOL "' '" + copy + "'").c_str()), 0);
-	ASSERT_EQ(chmod(copy.c_str(), 04755), 0);
+	const struct {
+		mode_t mode;
+		gid_t group; // 4 is adm, a group that nobody lacks
+	} copies[] = {{04755, 0}, {02755, 4}};
+	for (const auto &c : copies) {
+		SCOPED_TRACE(c.mode);
+		std::string copy = tree.root() + "/hal-get-property";
+		ASSERT_EQ(std::system(("cp '" TOOL "' '" + copy + "'").c_str()), 0);
+		ASSERT_EQ(chown(copy.c_str(), 0, c.group), 0);
+		ASSERT_EQ(chmod(copy.c_str(), c.mode), 0);
 
-	Outcome r = run({"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
-			 copy, "--udi", computer, "--key", "system.hardware.vendor"},
-			tree.root().c_str());
-	EXPECT_NE(r.out, "Korvane Systems\n");
-	std::string real = slurp("/sys/class/dmi/id/sys_vendor");
-	if (real.empty() || real == "\n") {
-		expect_no_value(r, "system.hardware.vendor");
-		EXPECT_NE(r.err.find("/sys/class/dmi/id/sys_vendor"), std::string::npos) << r.err;
-	} else {
-		EXPECT_EQ(r.out, real);
+		Outcome r = run({"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup",
+				 "--clear-groups", copy, "--udi", computer, "--key",
+				 "system.hardware.vendor"},
+				tree.root().c_str());
+		EXPECT_NE(r.out, "Korvane Systems\n");
+		std::string real = slurp("/sys/class/dmi/id/sys_vendor");
+		if (real.empty() || real == "\n") {
+			expect_no_value(r, "system.hardware.vendor");
+			EXPECT_NE(r.err.find("/sys/class/dmi/id/sys_vendor"), std::string::npos)
+				<< r.err;
+		} else {
+			EXPECT_EQ(r.out, real);
+		}
 	}
 }
 

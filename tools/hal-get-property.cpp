@@ -7,6 +7,10 @@
  * prints the property's value and a line feed, or nothing (and a line on
  * standard error) when it has none. The attributes are read under
  * $HOST_SYS/class/dmi/id/ (HOST_SYS defaults to /sys).
+ *
+ * It may be installed set-group-ID to a group that can read the attributes
+ * that only root can read by default; it then opens one of them with that
+ * group and gives the group up before it reads or writes anything.
  */
 #include <cerrno>
 #include <cstdio>
@@ -87,13 +91,47 @@ bool parse(int argc, char **argv, options &o)
 	return o.udi && o.key;
 }
 
-/* Reads the whole attribute into buffer. Returns 0, or the errno value of
- * the failure. */
-int read_attribute(const char *path, char *buffer, size_t size, size_t &length)
+/* An attribute, opened while the tool may still hold its group. */
+struct attribute_file {
+	const char *attribute = nullptr; // null for a key not in the table
+	char path[4096] = "";		 // empty when HOST_SYS makes it too long
+	int fd = -1;
+	int error = 0; // errno of the failed open
+};
+
+/* The one thing the tool does with the group it may be installed with: it
+ * opens the attribute that the key names, and nothing else. */
+void open_attribute(const char *key, attribute_file &file)
 {
-	int fd = open(path, O_RDONLY | O_CLOEXEC);
-	if (fd < 0)
-		return errno;
+	file.attribute = attribute_of(key);
+	if (!file.attribute)
+		return;
+	/* A set-group-ID or privileged copy must not be pointed elsewhere. */
+	const char *sys = secure_getenv("HOST_SYS");
+	if (!sys || !*sys)
+		sys = "/sys";
+	if (snprintf(file.path, sizeof file.path, "%s/class/dmi/id/%s", sys, file.attribute) >=
+	    (int)sizeof file.path) {
+		file.path[0] = '\0';
+		return;
+	}
+	file.fd = open(file.path, O_RDONLY | O_CLOEXEC);
+	if (file.fd < 0)
+		file.error = errno;
+}
+
+/* Installed set-group-ID, the tool runs with a group its caller lacks. The
+ * open file keeps its access; everything after the open runs without it. */
+bool give_up_group()
+{
+	gid_t real = getgid();
+	return getegid() == real || setresgid(real, real, real) == 0;
+}
+
+/* Reads the whole attribute into buffer and closes it. Returns 0, or the
+ * errno value of the failure. */
+int read_attribute(int fd, char *buffer, size_t size, size_t &length)
+{
 	int error = 0;
 	length = 0;
 	for (;;) {
@@ -129,20 +167,13 @@ bool write_all(int fd, const char *bytes, size_t length)
 	return true;
 }
 
-int print_property(const char *key)
+int print_property(const char *key, attribute_file &file)
 {
-	const char *attribute = attribute_of(key);
-	if (!attribute) {
+	if (!file.attribute) {
 		fprintf(stderr, "hal-get-property: %s: unknown key\n", key);
 		return no_value;
 	}
-
-	/* A set-user-ID or privileged copy must not be pointed elsewhere. */
-	const char *sys = secure_getenv("HOST_SYS");
-	if (!sys || !*sys)
-		sys = "/sys";
-	char path[4096];
-	if (snprintf(path, sizeof path, "%s/class/dmi/id/%s", sys, attribute) >= (int)sizeof path) {
+	if (!*file.path) {
 		fprintf(stderr, "hal-get-property: %s: HOST_SYS is too long\n", key);
 		return no_value;
 	}
@@ -150,19 +181,21 @@ int print_property(const char *key)
 	/* A sysfs attribute is at most a page; room for the line feed behind it. */
 	char value[4096 + 1];
 	size_t length = 0;
-	if (int error = read_attribute(path, value, sizeof value - 1, length)) {
-		fprintf(stderr, "hal-get-property: %s: no value: %s: %s\n", key, path,
-			strerror(error));
+	if (file.fd >= 0)
+		file.error = read_attribute(file.fd, value, sizeof value - 1, length);
+	if (file.error) {
+		fprintf(stderr, "hal-get-property: %s: no value: %s: %s\n", key, file.path,
+			strerror(file.error));
 		return no_value;
 	}
 	if (length > 0 && value[length - 1] == '\n')
 		length--;
 	if (length == 0) {
-		fprintf(stderr, "hal-get-property: %s: no value: %s is empty\n", key, path);
+		fprintf(stderr, "hal-get-property: %s: no value: %s is empty\n", key, file.path);
 		return no_value;
 	}
 
-	if (is_uuid(attribute))
+	if (is_uuid(file.attribute))
 		for (size_t i = 0; i < length; i++)
 			if (value[i] >= 'a' && value[i] <= 'z')
 				value[i] = value[i] - 'a' + 'A';
@@ -179,7 +212,18 @@ int print_property(const char *key)
 int main(int argc, char **argv)
 {
 	options o;
-	if (!parse(argc, argv, o)) {
+	bool parsed = parse(argc, argv, o);
+	bool computer = parsed && !o.help && strcmp(o.udi, computer_udi) == 0;
+	attribute_file file;
+	if (computer)
+		open_attribute(o.key, file);
+	if (!give_up_group()) {
+		fprintf(stderr, "hal-get-property: cannot give up group %d: %s\n", (int)getegid(),
+			strerror(errno));
+		return no_value;
+	}
+
+	if (!parsed) {
 		fputs(usage, stderr);
 		return bad_usage;
 	}
@@ -187,9 +231,9 @@ int main(int argc, char **argv)
 		fputs(usage, stdout);
 		return fflush(stdout) == 0 ? found : no_value;
 	}
-	if (strcmp(o.udi, computer_udi) != 0) {
+	if (!computer) {
 		fprintf(stderr, "hal-get-property: %s: no such device\n", o.udi);
 		return no_value;
 	}
-	return print_property(o.key);
+	return print_property(o.key, file);
 }
