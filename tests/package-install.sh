@@ -1,7 +1,7 @@
 #!/bin/sh
-# Installs the Debian packages for real, loads the library from the default
-# library path on the 64-bit and the 32-bit JVM, asks the installed tool, then
-# removes the packages and checks that nothing of them is left.
+# Installs the Debian packages for real, as an administrator would, and checks
+# what they give: the library on the JVMs' default path, and the tool, which
+# runs set-group-ID so that every local user gets the UUID and serial number.
 # Usage: package-install.sh PACKAGE-DIR VERSION JAR FAKE-HAL-BIN
 set -u
 packages=$1 version=$2 jar=$3 fake_bin=$4
@@ -14,9 +14,10 @@ fi
 debs="$packages/libosidentity-jni_${version}_amd64.deb $packages/libosidentity-jni_${version}_i386.deb
 $packages/osidentity-hal-tool_${version}_amd64.deb"
 names="libosidentity-jni:amd64 libosidentity-jni:i386 osidentity-hal-tool"
-for deb in $debs; do
-	[ -f "$deb" ] || { echo "FAILED: $deb is missing (make package builds it)"; exit 1; }
-done
+tool=/usr/bin/hal-get-property
+dmi=/sys/class/dmi/id
+javas="/usr/lib/jvm/java-17-openjdk-amd64/bin/java /usr/lib/jvm/java-17-openjdk-i386/bin/java"
+uuid=4c4c4544-0042-5910-8033-b2c04f4e3532 serial=9BXR3K2
 
 failures=0
 check() { # description, then a command that must succeed
@@ -24,19 +25,88 @@ check() { # description, then a command that must succeed
 	shift
 	if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
 }
+fails() { ! "$@" 2>/dev/null; }
 contains() { printf '%s\n' "$1" | grep -qF -- "$2"; }
+mode_of() { stat -c '%a %U:%G' "$1"; }
+override() { dpkg-statoverride --list "$tool"; }
+as_nobody() { setpriv --reuid=nobody --regid=nogroup --clear-groups env -i PATH=/usr/bin:/bin "$@"; }
+udi=/org/freedesktop/Hal/devices/computer
+install_all() { # shellcheck disable=SC2086
+	check "dpkg installs all three${1:+ $1}" dpkg -i $debs
+}
+purge_all() { # shellcheck disable=SC2086
+	check "dpkg purges all three${1:+ $1}" dpkg --purge $names
+}
 
+# In a private mount namespace, over a DMI tree on a tmpfs in the kernel's
+# modes: the packages open it to every local user, and close it on removal.
+if [ "${5:-}" = --dmi-tree ]; then
+	scratch=$6
+	mount -t tmpfs -o mode=755 dmi-tree /sys || exit 1
+	mkdir -p $dmi
+	printf '%s\n' "$uuid" >$dmi/product_uuid
+	printf '%s\n' "$serial" >$dmi/product_serial
+	printf 'Dell Inc.\n' >$dmi/sys_vendor
+	chmod 0400 $dmi/product_uuid $dmi/product_serial
+
+	dpkg-deb -x "$packages/osidentity-hal-tool_${version}_amd64.deb" "$scratch/unpacked"
+	out=$(as_nobody "$scratch/unpacked$tool" --udi $udi --key system.hardware.uuid 2>&1)
+	echo "before: nobody gets: $out"
+	check "before: the tool has nothing for nobody" contains "$out" "Permission denied"
+
+	install_all "over the DMI tree"
+	for file in $dmi/product_uuid $dmi/product_serial; do
+		check "$file is 440 root:osidentity" test "$(mode_of $file)" = "440 root:osidentity"
+		check "nobody cannot read $file directly" fails as_nobody cat $file
+	done
+	check "the tool is 2755 root:osidentity" test "$(mode_of $tool)" = "2755 root:osidentity"
+	upper=$(printf '%s' "$uuid" | tr a-f A-F)
+	while read -r key expected host_sys; do
+		check "nobody asks the tool for $key${host_sys:+ with HOST_SYS=$host_sys}" \
+			test "$(as_nobody env HOST_SYS="$host_sys" $tool --udi $udi --key "$key")" = "$expected"
+	done <<-TABLE
+		system.hardware.uuid $upper
+		smbios.system.serial $serial
+		smbios.system.uuid $upper $scratch/other/sys
+	TABLE
+	for java in $javas; do
+		# shellcheck disable=SC2046
+		out=$(as_nobody "$java" $("$top/scripts/jvm-options" "$java") -jar "$scratch/osidentity.jar" 2>&1)
+		echo "$out"
+		check "$java as nobody gets the UUID" contains "$out" "hardware UUID: $upper"
+		check "$java as nobody gets the serial number" contains "$out" "serial number: $serial"
+	done
+
+	check "dpkg removes the tool" dpkg --remove osidentity-hal-tool
+	for file in $dmi/product_uuid $dmi/product_serial; do
+		check "$file is 400 root:root again" test "$(mode_of $file)" = "400 root:root"
+	done
+	purge_all "over the DMI tree"
+	check "no override is left" test -z "$(override)"
+	[ "$failures" -eq 0 ]
+	exit
+fi
+
+for deb in $debs; do
+	[ -f "$deb" ] || { echo "FAILED: $deb is missing (make package builds it)"; exit 1; }
+done
 scratch=$(mktemp -d)
-trap 'dpkg --purge $names >/dev/null 2>&1; rm -rf "$scratch"' EXIT
+chmod 755 "$scratch"
+cp "$jar" "$scratch/osidentity.jar"
+mkdir -p "$scratch/other$dmi"
+printf 'abcdef01-0000-4000-8000-00000000beef\n' >"$scratch/other$dmi/product_uuid"
+trap 'dpkg --purge $names >/dev/null 2>&1; dpkg-statoverride --remove $tool >/dev/null 2>&1; rm -rf "$scratch"' EXIT
 dpkg --purge $names >/dev/null 2>&1
-# shellcheck disable=SC2086
-check "dpkg installs all three" dpkg -i $debs
+dpkg-statoverride --remove $tool >/dev/null 2>&1
 
-# The library from the JVMs' default path, through a fake hal-get-property.
+# On this machine's own /sys (without DMI tables in most VMs): the library
+# from the JVMs' default path, through a fake hal-get-property.
+install_all
+check "the tool is 2755 root:osidentity" test "$(mode_of $tool)" = "2755 root:osidentity"
 mkdir -p "$scratch/hal"
 printf ' PKG-UUID-1 \n' >"$scratch/hal/system.hardware.uuid"
 printf 'PKG-SERIAL-2\n' >"$scratch/hal/system.hardware.serial"
-for java in /usr/lib/jvm/java-17-openjdk-amd64/bin/java /usr/lib/jvm/java-17-openjdk-i386/bin/java; do
+for java in $javas; do
 	# shellcheck disable=SC2046
 	out=$(FAKE_HAL_DIR=$scratch/hal PATH=$fake_bin:$PATH "$java" \
 		$("$top/scripts/jvm-options" "$java") -cp "$jar" org.korvane.mardel.Demo 2>&1)
@@ -44,18 +114,10 @@ for java in /usr/lib/jvm/java-17-openjdk-amd64/bin/java /usr/lib/jvm/java-17-ope
 	check "$java loads the installed library" contains "$out" "hardware UUID: PKG-UUID-1"
 	check "$java gets the serial number" contains "$out" "serial number: PKG-SERIAL-2"
 done
-
-# The installed tool, from a fake DMI tree.
-mkdir -p "$scratch/sys/class/dmi/id"
-printf 'abcdef01-0000-4000-8000-00000000beef\n' >"$scratch/sys/class/dmi/id/product_uuid"
-out=$(HOST_SYS=$scratch/sys /usr/bin/hal-get-property \
-	--udi /org/freedesktop/Hal/devices/computer --key system.hardware.uuid)
-check "the installed tool answers from HOST_SYS" test "$out" = ABCDEF01-0000-4000-8000-00000000BEEF
 check "its man page is installed" test -f /usr/share/man/man1/hal-get-property.1.gz
-
 files=$(for deb in $debs; do dpkg-deb -c "$deb"; done | awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6 }')
-# shellcheck disable=SC2086
-check "dpkg removes all three" dpkg --purge $names
+purge_all
+check "no override is left" test -z "$(override)"
 left=$(for f in $files /usr/share/doc/libosidentity-jni /usr/share/doc/osidentity-hal-tool; do
 	[ -e "$f" ] && echo "$f"
 done)
@@ -64,5 +126,20 @@ for name in $names; do
 	check "$name is gone from dpkg's database" \
 		test "$(dpkg-query -W -f='${db:Status-Status}' "$name" 2>/dev/null)" != installed
 done
+
+# An administrator's override, set before installing, is kept; the tool is
+# then unprivileged and may be pointed at another tree.
+dpkg-statoverride --add root root 0755 $tool
+install_all "under an administrator's override"
+check "the tool keeps the administrator's mode" test "$(mode_of $tool)" = "755 root:root"
+check "the unprivileged tool answers from HOST_SYS" \
+	test "$(HOST_SYS=$scratch/other/sys $tool --udi $udi --key system.hardware.uuid)" = \
+	ABCDEF01-0000-4000-8000-00000000BEEF
+purge_all "under an administrator's override"
+check "the administrator's override survives" test "$(override)" = "root root 755 $tool"
+dpkg-statoverride --remove $tool
+
+unshare --mount --propagation private sh "$0" "$@" --dmi-tree "$scratch" ||
+	failures=$((failures + 1))
 
 [ "$failures" -eq 0 ]
