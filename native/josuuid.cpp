@@ -59,7 +59,7 @@ bool append(heap_string &accumulated, size_t &length, const char *chunk, size_t 
 	(void)accumulated.release();
 	accumulated.reset(grown);
 	/* memmove, not memcpy: on x86-64 memcpy binds to GLIBC_2.14, and the
-	 * library has to load on glibc 2.5. */
+	 * library has to load on glibc 2.3. */
 	memmove(grown + length, chunk, n);
 	length += n;
 	grown[length] = '\0';

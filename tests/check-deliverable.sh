@@ -49,7 +49,8 @@ check "needs libc.so.6 alone" test "$(printf '%s\n' "$dynamic" | grep '(NEEDED)'
 check "no text relocations" lacks_line "$dynamic" '\(TEXTREL\)|TEXTREL'
 check "stack not executable" has_line "$segments" 'GNU_STACK( +0x[0-9a-f]+){5} +RW '
 glibc=$(newest_glibc)
-check "symbol versions at most GLIBC_2.5 (newest: $glibc)" at_most "$glibc" 2.5
+check "symbol versions at most GLIBC_2.3 (newest: $glibc)" at_most "$glibc" 2.3
+check "a .hash section beside .gnu.hash, for the loaders before glibc 2.5" test "$(readelf -SW "$lib" | grep -cE ' \.(gnu\.)?hash ')" = 2
 check "exports exactly: $*" test "$(exported)" = "$expected"
 if [ "$(exported)" != "$expected" ]; then
 	echo "exported:"
