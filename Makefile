@@ -24,10 +24,10 @@ test: package
 		ctest --preset $$preset; \
 	done
 
-# Debian packages of both architectures, in build/packages.
+# Debian and RPM packages of both architectures, in build/packages.
 package: build
 	@rm -rf build/packages
-	@set -e; for preset in $(ARCHES); do cmake --build --preset $$preset --target debs; done
+	@set -e; for preset in $(ARCHES); do cmake --build --preset $$preset --target debs rpms; done
 	@lintian --fail-on error build/packages/*.deb
 
 demo: build

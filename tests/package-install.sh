@@ -2,6 +2,7 @@
 # Installs the Debian packages for real, as an administrator would, and checks
 # what they give: the library on the JVMs' default path, and the tool, which
 # runs set-group-ID so that every local user gets the UUID and serial number.
+# Checks the RPMs' headers, and installs them into a scratch root.
 # Usage: package-install.sh PACKAGE-DIR VERSION JAR FAKE-HAL-BIN
 set -u
 packages=$1 version=$2 jar=$3 fake_bin=$4
@@ -27,10 +28,18 @@ check() { # description, then a command that must succeed
 }
 fails() { ! "$@" 2>/dev/null; }
 contains() { printf '%s\n' "$1" | grep -qF -- "$2"; }
+lacks() { ! printf '%s\n' "$1" | grep -qE -- "$2"; }
 mode_of() { stat -c '%a %U:%G' "$1"; }
 override() { dpkg-statoverride --list "$tool"; }
 as_nobody() { setpriv --reuid=nobody --regid=nogroup --clear-groups env -i PATH=/usr/bin:/bin "$@"; }
 udi=/org/freedesktop/Hal/devices/computer
+demo() { # java, then its options: the demo through the fake hal-get-property
+	java=$1
+	shift
+	# shellcheck disable=SC2046
+	FAKE_HAL_DIR=$scratch/hal PATH=$fake_bin:$PATH "$java" $("$top/scripts/jvm-options" "$java") \
+		"$@" -jar "$scratch/osidentity.jar" 2>&1
+}
 install_all() { # shellcheck disable=SC2086
 	check "dpkg installs all three${1:+ $1}" dpkg -i $debs
 }
@@ -77,6 +86,21 @@ if [ "${5:-}" = --dmi-tree ]; then
 		check "$java as nobody gets the serial number" contains "$out" "serial number: $serial"
 	done
 
+	# The RPM's scriptlets, run as rpm runs them, over the same tree and rule.
+	rpm=$packages/osidentity-hal-tool-$version-1.x86_64.rpm
+	while read -r scriptlet argument modes; do
+		rpm -qp --qf "%{$scriptlet}" "$rpm" >"$scratch/scriptlet"
+		sh "$scratch/scriptlet" "$argument"
+		for file in $dmi/product_uuid $dmi/product_serial; do
+			check "after the RPM's $scriptlet $argument, $file is $modes" \
+				test "$(mode_of $file)" = "$modes"
+		done
+	done <<-TABLE
+		POSTUN 0 400 root:root
+		POSTIN 1 440 root:osidentity
+		POSTUN 1 440 root:osidentity
+	TABLE
+
 	check "dpkg removes the tool" dpkg --remove osidentity-hal-tool
 	for file in $dmi/product_uuid $dmi/product_serial; do
 		check "$file is 400 root:root again" test "$(mode_of $file)" = "400 root:root"
@@ -93,7 +117,9 @@ done
 scratch=$(mktemp -d)
 chmod 755 "$scratch"
 cp "$jar" "$scratch/osidentity.jar"
-mkdir -p "$scratch/other$dmi"
+mkdir -p "$scratch/hal" "$scratch/other$dmi"
+printf ' PKG-UUID-1 \n' >"$scratch/hal/system.hardware.uuid"
+printf 'PKG-SERIAL-2\n' >"$scratch/hal/system.hardware.serial"
 printf 'abcdef01-0000-4000-8000-00000000beef\n' >"$scratch/other$dmi/product_uuid"
 trap 'dpkg --purge $names >/dev/null 2>&1; dpkg-statoverride --remove $tool >/dev/null 2>&1; rm -rf "$scratch"' EXIT
 dpkg --purge $names >/dev/null 2>&1
@@ -103,13 +129,8 @@ dpkg-statoverride --remove $tool >/dev/null 2>&1
 # from the JVMs' default path, through a fake hal-get-property.
 install_all
 check "the tool is 2755 root:osidentity" test "$(mode_of $tool)" = "2755 root:osidentity"
-mkdir -p "$scratch/hal"
-printf ' PKG-UUID-1 \n' >"$scratch/hal/system.hardware.uuid"
-printf 'PKG-SERIAL-2\n' >"$scratch/hal/system.hardware.serial"
 for java in $javas; do
-	# shellcheck disable=SC2046
-	out=$(FAKE_HAL_DIR=$scratch/hal PATH=$fake_bin:$PATH "$java" \
-		$("$top/scripts/jvm-options" "$java") -cp "$jar" org.korvane.mardel.Demo 2>&1)
+	out=$(demo "$java")
 	echo "$out"
 	check "$java loads the installed library" contains "$out" "hardware UUID: PKG-UUID-1"
 	check "$java gets the serial number" contains "$out" "serial number: PKG-SERIAL-2"
@@ -138,6 +159,45 @@ check "the unprivileged tool answers from HOST_SYS" \
 purge_all "under an administrator's override"
 check "the administrator's override survives" test "$(override)" = "root root 755 $tool"
 dpkg-statoverride --remove $tool
+
+# The RPMs: for which architecture, which files with which modes and owners,
+# a gzip payload with MD5 digests (none named), and no requirement that the
+# rpm and glibc of the systems they are for cannot meet.
+no_newer_glibc() { # requirements, version
+	newest=$(printf '%s\n' "$1" | grep -oE 'GLIBC_[0-9.]+' | sed 's/GLIBC_//' | sort -V | tail -n 1)
+	[ -z "$newest" ] || [ "$(printf '%s\n%s\n' "$newest" "$2" | sort -V | tail -n 1)" = "$2" ]
+}
+rpm_files=
+while read -r name glibc header; do
+	rpm=$packages/$name-$version-1.${header%% *}
+	rpm_files="$rpm_files $rpm"
+	check "$name.$header" test "$(rpm -qp --qf '%{ARCH}.rpm %{PAYLOADCOMPRESSOR} %{FILEDIGESTALGO}[ %{FILEMODES:perms} %{FILEUSERNAME}:%{FILEGROUPNAME} %{FILENAMES}]' "$rpm")" = "$header"
+	requires=$(rpm -qp --requires "$rpm")
+	echo "$requires" | sed "s/^/$name requires: /"
+	check "$name requires no rtld(GNU_HASH), FileDigests or PayloadIs*" \
+		lacks "$requires" 'rtld\(GNU_HASH\)|rpmlib\((FileDigests|PayloadIs)'
+	check "$name requires no glibc newer than $glibc" no_newer_glibc "$requires" "$glibc"
+done <<-TABLE
+	osidentity-jni 2.3 x86_64.rpm gzip (none) -rwxr-xr-x root:root /usr/lib64/libosidentity.so
+	osidentity-jni 2.3 i686.rpm gzip (none) -rwxr-xr-x root:root /usr/lib/libosidentity.so
+	osidentity-hal-tool 2.28 x86_64.rpm gzip (none) -rwxr-sr-x root:osidentity /usr/bin/hal-get-property -rw-r--r-- root:root /usr/lib/tmpfiles.d/osidentity-hal-tool.conf -rw-r--r-- root:root /usr/share/man/man1/hal-get-property.1.gz
+TABLE
+rpm_root=$scratch/rpm-root
+rpm --root "$rpm_root" --initdb
+# shellcheck disable=SC2086
+check "rpm installs all three into a scratch root" \
+	rpm --root "$rpm_root" -i --nodeps --noscripts --quiet $rpm_files
+while read -r java libdir; do
+	out=$(demo "$java" -Djava.library.path="$rpm_root$libdir")
+	check "$java loads $libdir/libosidentity.so from the scratch root" \
+		contains "$out" "hardware UUID: PKG-UUID-1"
+done <<-TABLE
+	/usr/lib/jvm/java-17-openjdk-amd64/bin/java /usr/lib64
+	/usr/lib/jvm/java-17-openjdk-i386/bin/java /usr/lib
+TABLE
+check "the scratch root's tool answers from HOST_SYS" \
+	test "$(HOST_SYS=$scratch/other/sys "$rpm_root$tool" --udi $udi --key system.hardware.uuid)" = \
+	ABCDEF01-0000-4000-8000-00000000BEEF
 
 unshare --mount --propagation private sh "$0" "$@" --dmi-tree "$scratch" ||
 	failures=$((failures + 1))
