@@ -18,7 +18,6 @@ names="libosidentity-jni:amd64 libosidentity-jni:i386 osidentity-hal-tool"
 tool=/usr/bin/hal-get-property
 dmi=/sys/class/dmi/id
 javas="/usr/lib/jvm/java-17-openjdk-amd64/bin/java /usr/lib/jvm/java-17-openjdk-i386/bin/java"
-uuid=4c4c4544-0042-5910-8033-b2c04f4e3532 serial=9BXR3K2
 
 failures=0
 check() { # description, then a command that must succeed
@@ -47,16 +46,16 @@ purge_all() { # shellcheck disable=SC2086
 	check "dpkg purges all three${1:+ $1}" dpkg --purge $names
 }
 
-# In a private mount namespace, over a DMI tree on a tmpfs in the kernel's
-# modes: the packages open it to every local user, and close it on removal.
+# In a private mount namespace, over the sample server's DMI tree on a tmpfs
+# in the kernel's modes: the packages open it to every local user, and close
+# it on removal.
 if [ "${5:-}" = --dmi-tree ]; then
 	scratch=$6
 	mount -t tmpfs -o mode=755 dmi-tree /sys || exit 1
-	mkdir -p $dmi
-	printf '%s\n' "$uuid" >$dmi/product_uuid
-	printf '%s\n' "$serial" >$dmi/product_serial
-	printf 'Dell Inc.\n' >$dmi/sys_vendor
+	cp -R "$top/examples/poweredge-r740/class" /sys/
+	chmod 0444 $dmi/*
 	chmod 0400 $dmi/product_uuid $dmi/product_serial
+	uuid=$(tr a-f A-F <$dmi/product_uuid) serial=$(cat $dmi/product_serial)
 
 	dpkg-deb -x "$packages/osidentity-hal-tool_${version}_amd64.deb" "$scratch/unpacked"
 	out=$(as_nobody "$scratch/unpacked$tool" --udi $udi --key system.hardware.uuid 2>&1)
@@ -69,20 +68,19 @@ if [ "${5:-}" = --dmi-tree ]; then
 		check "nobody cannot read $file directly" fails as_nobody cat $file
 	done
 	check "the tool is 2755 root:osidentity" test "$(mode_of $tool)" = "2755 root:osidentity"
-	upper=$(printf '%s' "$uuid" | tr a-f A-F)
 	while read -r key expected host_sys; do
 		check "nobody asks the tool for $key${host_sys:+ with HOST_SYS=$host_sys}" \
 			test "$(as_nobody env HOST_SYS="$host_sys" $tool --udi $udi --key "$key")" = "$expected"
 	done <<-TABLE
-		system.hardware.uuid $upper
+		system.hardware.uuid $uuid
 		smbios.system.serial $serial
-		smbios.system.uuid $upper $scratch/other/sys
+		smbios.system.uuid $uuid $scratch/other/sys
 	TABLE
 	for java in $javas; do
 		# shellcheck disable=SC2046
 		out=$(as_nobody "$java" $("$top/scripts/jvm-options" "$java") -jar "$scratch/osidentity.jar" 2>&1)
 		echo "$out"
-		check "$java as nobody gets the UUID" contains "$out" "hardware UUID: $upper"
+		check "$java as nobody gets the UUID" contains "$out" "hardware UUID: $uuid"
 		check "$java as nobody gets the serial number" contains "$out" "serial number: $serial"
 	done
 
