@@ -181,17 +181,46 @@ TEST_F(DmiTree, NoValue)
 {
 	const struct {
 		const char *name;
-		const char *attribute; // emptied first, or removed when contents is null
+		const char *attribute; // written first, or removed when contents is null
 		const char *contents;
 		const char *key;
+		const char *reason; // on standard error
 	} cases[] = {
-		{"missing file", "product_serial", nullptr, "system.hardware.serial"},
-		{"empty file", "product_uuid", "", "smbios.system.uuid"},
-		{"line feed only", "sys_vendor", "\n", "system.hardware.vendor"},
-		{"unknown key", nullptr, nullptr, "system.hardware.colour"},
-		{"path as key", nullptr, nullptr, "../../../../etc/passwd"},
-		{"attribute name as key", nullptr, nullptr, "product_uuid"},
-		{"empty key", nullptr, nullptr, ""},
+		{"missing file", "product_serial", nullptr, "system.hardware.serial",
+		 "No such file"},
+		{"empty file", "product_uuid", "", "smbios.system.uuid", "is empty"},
+		{"line feed only", "sys_vendor", "\n", "system.hardware.vendor", "is empty"},
+		{"unknown key", nullptr, nullptr, "system.hardware.colour", "unknown key"},
+		{"path as key", nullptr, nullptr, "../../../../etc/passwd", "unknown key"},
+		{"attribute name as key", nullptr, nullptr, "product_uuid", "unknown key"},
+		{"empty key", nullptr, nullptr, "", "unknown key"},
+		// Firmware placeholders, which many machines share.
+		{"zero UUID", "product_uuid", "00000000-0000-0000-0000-000000000000\n",
+		 "system.hardware.uuid", "placeholder"},
+		{"all-F UUID", "product_uuid", "ffffffff-ffff-ffff-ffff-ffffffffffff\n",
+		 "smbios.system.uuid", "placeholder"},
+		{"all-F UUID, upper case", "product_uuid", "FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF\n",
+		 "system.hardware.uuid", "placeholder"},
+		{"AMI's UUID", "product_uuid", "03000200-0400-0500-0006-000700080009\n",
+		 "system.hardware.uuid", "placeholder"},
+		{"O.E.M.", "product_serial", "To Be Filled By O.E.M.\n", "system.hardware.serial",
+		 "placeholder"},
+		{"other case, white space", "product_serial", "  default STRING \n",
+		 "smbios.system.serial", "placeholder"},
+		{"System Serial Number", "product_serial", "System Serial Number\n",
+		 "system.hardware.serial", "placeholder"},
+		{"Not Specified", "product_serial", "Not Specified\n", "system.hardware.serial",
+		 "placeholder"},
+		{"Not Applicable", "product_serial", "NOT APPLICABLE\n", "system.hardware.serial",
+		 "placeholder"},
+		{"None", "product_serial", "none\n", "system.hardware.serial", "placeholder"},
+		{"N/A", "product_serial", "N/A\n", "system.hardware.serial", "placeholder"},
+		{"counting digits", "product_serial", "0123456789\n", "system.hardware.serial",
+		 "placeholder"},
+		{"zeros", "product_serial", "0000000000\n", "system.hardware.serial",
+		 "placeholder"},
+		{"two X", "product_serial", "xX\n", "system.hardware.serial", "placeholder"},
+		{"stars", "product_serial", "\t********\n", "smbios.system.serial", "placeholder"},
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
@@ -199,7 +228,45 @@ TEST_F(DmiTree, NoValue)
 			tree.write(c.attribute, c.contents);
 		else if (c.attribute)
 			unlink((tree.dmi() + "/" + c.attribute).c_str());
-		expect_no_value(ask(c.key, tree), c.key);
+		Outcome r = ask(c.key, tree);
+		expect_no_value(r, c.key);
+		EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+	}
+}
+
+/* Near a placeholder is still a value, and placeholders are refused for the
+ * UUID and the serial number alone. */
+TEST_F(DmiTree, NearPlaceholdersAreValues)
+{
+	const struct {
+		const char *attribute;
+		const char *contents;
+		const char *key;
+		const char *printed;
+	} cases[] = {
+		{"product_uuid", "00000000-0000-0000-0000-000000000001\n", "system.hardware.uuid",
+		 "00000000-0000-0000-0000-000000000001\n"},
+		{"product_uuid", "fFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFe\n", "smbios.system.uuid",
+		 "FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFE\n"},
+		{"product_uuid", "03000200-0400-0500-0006-00070008000a\n", "system.hardware.uuid",
+		 "03000200-0400-0500-0006-00070008000A\n"},
+		{"product_serial", "To Be Filled By O.E.M. 7\n", "system.hardware.serial",
+		 "To Be Filled By O.E.M. 7\n"},
+		{"product_serial", "None1\n", "system.hardware.serial", "None1\n"},
+		{"product_serial", "X\n", "system.hardware.serial", "X\n"},
+		{"product_serial", "00000000001\n", "smbios.system.serial", "00000000001\n"},
+		{"product_serial", "0 0\n", "system.hardware.serial", "0 0\n"},
+		{"sys_vendor", "Default string\n", "system.hardware.vendor", "Default string\n"},
+		{"product_name", "To Be Filled By O.E.M.\n", "smbios.system.product",
+		 "To Be Filled By O.E.M.\n"},
+		{"bios_version", "0000\n", "system.firmware.version", "0000\n"},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.contents);
+		tree.write(c.attribute, c.contents);
+		Outcome r = ask(c.key, tree);
+		EXPECT_EQ(r.status, 0);
+		EXPECT_EQ(r.out, c.printed);
 	}
 }
 
@@ -329,6 +396,8 @@ TEST_F(DmiTree, LibraryEndToEnd)
 
 	unlink((tree.dmi() + "/product_uuid").c_str());
 	EXPECT_EQ(library::getOSUUID(), nullptr);
+	tree.write("product_serial", "To Be Filled By O.E.M.\n");
+	EXPECT_EQ(library::getOSSerial(), nullptr);
 
 	setenv("PATH", saved_path.c_str(), 1);
 	unsetenv("HOST_SYS");

@@ -12,11 +12,13 @@
  * that only root can read by default; it then opens one of them with that
  * group and gives the group up before it reads or writes anything.
  */
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <strings.h>
 #include <unistd.h>
 
 namespace {
@@ -52,6 +54,58 @@ const property properties[] = {
 	{"system.chassis.manufacturer", "chassis_vendor"},
 	{"smbios.chassis.manufacturer", "chassis_vendor"},
 };
+
+/* Values that firmware leaves where its maker set none, shared by thousands
+ * of machines: they identify no machine, so the tool has no value for them.
+ * Compared without regard to case, with surrounding white space removed. A
+ * null value stands for one character, repeated ("0000", "XXXX", "****"). */
+struct placeholder {
+	const char *attribute;
+	const char *value;
+};
+
+const placeholder placeholders[] = {
+	{"product_uuid", "00000000-0000-0000-0000-000000000000"}, // not present
+	{"product_uuid", "FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF"}, // not set
+	{"product_uuid", "03000200-0400-0500-0006-000700080009"}, // AMI's default
+	{"product_serial", "To Be Filled By O.E.M."},
+	{"product_serial", "Default string"},
+	{"product_serial", "System Serial Number"},
+	{"product_serial", "Not Specified"},
+	{"product_serial", "Not Applicable"},
+	{"product_serial", "None"},
+	{"product_serial", "N/A"},
+	{"product_serial", "0123456789"},
+	{"product_serial", nullptr},
+};
+
+bool repeats_one_character(const char *text, size_t length)
+{
+	if (length < 2)
+		return false;
+	for (size_t i = 1; i < length; i++)
+		if (tolower((unsigned char)text[i]) != tolower((unsigned char)text[0]))
+			return false;
+	return true;
+}
+
+bool is_placeholder(const char *attribute, const char *value, size_t length)
+{
+	while (length > 0 && isspace((unsigned char)value[0])) {
+		value++;
+		length--;
+	}
+	while (length > 0 && isspace((unsigned char)value[length - 1]))
+		length--;
+	for (const placeholder &p : placeholders) {
+		if (strcmp(p.attribute, attribute) != 0)
+			continue;
+		if (p.value ? strlen(p.value) == length && strncasecmp(p.value, value, length) == 0
+			    : repeats_one_character(value, length))
+			return true;
+	}
+	return false;
+}
 
 const char *attribute_of(const char *key)
 {
@@ -192,6 +246,11 @@ int print_property(const char *key, attribute_file &file)
 		length--;
 	if (length == 0) {
 		fprintf(stderr, "hal-get-property: %s: no value: %s is empty\n", key, file.path);
+		return no_value;
+	}
+	if (is_placeholder(file.attribute, value, length)) {
+		fprintf(stderr, "hal-get-property: %s: no value: %s holds a firmware placeholder\n",
+			key, file.path);
 		return no_value;
 	}
 
