@@ -1,7 +1,14 @@
 # The front door: every target installs what is missing, then hands over to
 # CMake's presets: one per architecture, and one more with the sanitizers.
+# Each step prints one line and logs its output under build/logs; V=1 shows
+# the output as well.
+# CMake's own makes inherit this: no "Entering directory" lines.
+MAKEFLAGS += --no-print-directory
 ARCHES := x86_64 i386
 CHECKED := asan
+STEP := ./scripts/step
+# Configures and builds each preset named after it.
+BUILD := sh -c 'for preset; do cmake --preset $$preset && cmake --build --preset $$preset || exit; done' -
 
 .PHONY: all deps build test demo bench package clean
 
@@ -10,15 +17,11 @@ all: build
 deps:
 	@./scripts/install-deps
 
-define configure_and_build
-	cmake --preset $(1) >/dev/null && cmake --build --preset $(1)
-endef
-
 build: deps
-	@set -e; for preset in $(ARCHES); do $(call configure_and_build,$$preset); done
+	@$(STEP) "Building $(ARCHES)" build $(BUILD) $(ARCHES)
 
 test: package
-	@set -e; for preset in $(CHECKED); do $(call configure_and_build,$$preset); done
+	@$(STEP) "Building $(CHECKED)" build-checked $(BUILD) $(CHECKED)
 	@set -e; for preset in $(ARCHES) $(CHECKED); do \
 		echo "== tests of the $$preset build"; \
 		ctest --preset $$preset; \
@@ -27,15 +30,19 @@ test: package
 # Debian and RPM packages of both architectures, in build/packages.
 package: build
 	@rm -rf build/packages
-	@set -e; for preset in $(ARCHES); do cmake --build --preset $$preset --target debs rpms; done
-	@lintian --fail-on error build/packages/*.deb
+	@$(STEP) "Packaging $(ARCHES)" package \
+		sh -c 'for preset; do cmake --build --preset $$preset --target debs rpms || exit; done' - $(ARCHES)
+	@ls -1 build/packages/* | sed 's/^/  /'
+	@findings=$$(lintian --fail-on error build/packages/*.deb 2>&1); status=$$?; \
+	findings=$$(printf '%s\n' "$$findings" | grep -v '^running with root privileges'); \
+	echo "lintian: $${findings:-no findings}"; exit $$status
 
 demo: build
 	@./scripts/demo
 
 # x86-64 only: see bench/CMakeLists.txt.
 bench: build
-	@cmake --build --preset x86_64 --target probe_bench
+	@$(STEP) "Building the benchmark" build-bench cmake --build --preset x86_64 --target probe_bench
 	@build/x86_64/bench/probe_bench
 	@build/x86_64/bench/probe_bench --jni
 
