@@ -1,21 +1,14 @@
 #!/bin/sh
 # Checks the facts that make the built library load on old and new systems
-# alike. Usage: check-deliverable.sh LIBRARY x86_64|i386 EXPORTED-SYMBOL...
+# alike, and loads it as a C program does: with this system's loader, with
+# DT_HASH alone, and with musl's loader.
+# Usage: check-deliverable.sh LIBRARY x86_64|i386 LOADER MUSL-LOADER|- FAKE-HAL-BIN
+#        EXPORTED-SYMBOL...
+#   The loaders are tests/loader.c, built for glibc and for musl.
 set -u
-lib=$1 arch=$2
-shift 2
-failures=0
-
-check() { # description, then a command that must succeed
-	what=$1
-	shift
-	if "$@"; then
-		echo "ok: $what"
-	else
-		echo "FAILED: $what"
-		failures=$((failures + 1))
-	fi
-}
+lib=$1 arch=$2 loader=$3 musl_loader=$4 fake_bin=$5
+shift 5
+. "$(dirname "$0")/checks.sh"
 
 case $arch in
 x86_64) class=ELF64 machine='Advanced Micro Devices X86-64' ;;
@@ -55,6 +48,32 @@ check "exports exactly: $*" test "$(exported)" = "$expected"
 if [ "$(exported)" != "$expected" ]; then
 	echo "exported:"
 	exported
+fi
+
+# The loaders of glibc before 2.5 know DT_HASH alone: a copy whose
+# DT_GNU_HASH entry has another tag (0x6ffffe00, which no loader reads; it
+# differs from 0x6ffffef5 in its lowest byte) must load and answer too.
+hide_gnu_hash() { # library, copy
+	cp "$1" "$2"
+	section=$(readelf -SW "$1" | awk '{ for (i = 1; i < NF; i++) if ($i == "DYNAMIC") print $(i + 2), $(i + 4) }')
+	offset=0x${section% *} size=0x${section#* }
+	index=$(readelf -dW "$1" | awk '/^ *0x/ { if ($2 == "(GNU_HASH)") { print n; exit } n++ }')
+	[ -n "$index" ] && printf '\000' |
+		dd of="$2" bs=1 seek=$((offset + index * size)) conv=notrunc status=none
+}
+FAKE_HAL_DIR=$(mktemp -d) || exit 1
+export FAKE_HAL_DIR PATH="$fake_bin:$PATH"
+trap 'rm -rf "$FAKE_HAL_DIR"' EXIT
+printf ' LOADED-UUID \n' >"$FAKE_HAL_DIR/system.hardware.uuid"
+printf 'LOADED-SERIAL\n' >"$FAKE_HAL_DIR/smbios.system.serial"
+answers=$(printf 'LOADED-UUID\nLOADED-SERIAL')
+hash_only=$FAKE_HAL_DIR/libosidentity.so
+hide_gnu_hash "$lib" "$hash_only"
+check "a copy without DT_GNU_HASH made" lacks "$(readelf -dW "$hash_only")" '\(GNU_HASH\)'
+check "loads and answers with this system's loader" test "$("$loader" "$lib")" = "$answers"
+check "loads and answers with DT_HASH alone" test "$("$loader" "$hash_only")" = "$answers"
+if [ "$musl_loader" != - ]; then
+	check "loads and answers with musl's loader" test "$("$musl_loader" "$lib")" = "$answers"
 fi
 
 [ "$failures" -eq 0 ]

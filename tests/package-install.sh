@@ -19,16 +19,7 @@ tool=/usr/bin/hal-get-property
 dmi=/sys/class/dmi/id
 javas="/usr/lib/jvm/java-17-openjdk-amd64/bin/java /usr/lib/jvm/java-17-openjdk-i386/bin/java"
 
-failures=0
-check() { # description, then a command that must succeed
-	what=$1
-	shift
-	if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
-}
-fails() { ! "$@" 2>/dev/null; }
-contains() { printf '%s\n' "$1" | grep -qF -- "$2"; }
-lacks() { ! printf '%s\n' "$1" | grep -qE -- "$2"; }
-mode_of() { stat -c '%a %U:%G' "$1"; }
+. "$top/tests/checks.sh"
 override() { dpkg-statoverride --list "$tool"; }
 as_nobody() { setpriv --reuid=nobody --regid=nogroup --clear-groups env -i PATH=/usr/bin:/bin "$@"; }
 udi=/org/freedesktop/Hal/devices/computer
