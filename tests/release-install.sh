@@ -1,0 +1,151 @@
+#!/bin/sh
+# Installs the packages that `make package` wrote on other Debian releases,
+# with each release's own apt, in a minbase root of it: as on a user's
+# machine, user nobody then gets the UUID and serial number from the tool and
+# from both of that release's JVMs, and removing the packages closes the
+# attributes again.
+# Usage: release-install.sh PACKAGE-DIR VERSION JAR SUITE...
+#
+# The roots (debootstrap, then the release's JVMs) are made once and kept
+# under $OSIDENTITY_RELEASES (default /var/cache/osidentity/releases); a test
+# runs on an overlay of one, so the cached root stays as it was made.
+set -u
+packages=$1 version=$2 jar=$3
+shift 3
+top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/tests/checks.sh"
+cache=${OSIDENTITY_RELEASES:-/var/cache/osidentity/releases}
+udi=/org/freedesktop/Hal/devices/computer
+dmi=/sys/class/dmi/id
+names="libosidentity-jni:amd64 libosidentity-jni:i386 osidentity-hal-tool"
+
+# Each release and its own OpenJDK. The amd64 JVM goes in first: the
+# ca-certificates-java it brings runs java, which the emulated i386 JVM can
+# hang in.
+jre_of() {
+	case $1 in
+	bullseye) echo openjdk-11-jre-headless ;;
+	trixie) echo openjdk-21-jre-headless ;;
+	*) return 1 ;;
+	esac
+}
+
+# The Debian archive this machine's apt uses.
+mirror() {
+	sed -n 's/^URIs: *\([^ ]*\/debian\)$/\1/p' /etc/apt/sources.list.d/*.sources 2>/dev/null | head -n 1
+	grep -hoE '^deb +[^ ]+/debian ' /etc/apt/sources.list 2>/dev/null | awk '{ print $2; exit }'
+}
+
+# Downloads fail for a moment now and then.
+retry() {
+	for delay in 5 20 60; do
+		"$@" && return 0
+		echo "release-install: retrying in ${delay}s: $*" >&2
+		sleep $delay
+	done
+	"$@"
+}
+
+in_root() { # root, command...: with /proc and /dev, in this mount namespace
+	root=$1
+	shift
+	mountpoint -q "$root/proc" || mount -t proc proc "$root/proc"
+	mountpoint -q "$root/dev" || mount --rbind /dev "$root/dev"
+	chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"
+}
+
+make_root() { # suite, root: run in a private mount namespace
+	suite=$1 root=$2 url=$(mirror | head -n 1)
+	jre=$(jre_of "$suite") || { echo "unknown release $suite" >&2; return 1; }
+	[ -n "$url" ] || { echo "no Debian archive in this machine's apt sources" >&2; return 1; }
+	rm -rf "$root"
+	retry debootstrap --variant=minbase --include=adduser "$suite" "$root" "$url" || return 1
+	# The security suite of bullseye lacks the i386 files in this archive.
+	printf 'deb %s %s main\n' "$url" "$suite" "$url" "$suite-updates" >"$root/etc/apt/sources.list"
+	in_root "$root" dpkg --add-architecture i386 &&
+		retry in_root "$root" apt-get update -q &&
+		retry in_root "$root" apt-get install -y -q --no-install-recommends "$jre:amd64" &&
+		retry in_root "$root" apt-get install -y -q --no-install-recommends "$jre:i386" &&
+		in_root "$root" apt-get clean &&
+		touch "$root/.osidentity-ready"
+}
+
+if [ "${1:-}" = --make-root ]; then
+	make_root "$2" "$3"
+	exit
+fi
+
+# On an overlay of the cached root, over the sample server's DMI tree in the
+# kernel's modes: run in a private mount namespace.
+if [ "${1:-}" = --test ]; then
+	suite=$2 scratch=$3
+	root=$scratch/root
+	mkdir -p "$root" "$scratch/upper" "$scratch/work"
+	mount -t overlay -o "lowerdir=$cache/$suite,upperdir=$scratch/upper,workdir=$scratch/work" \
+		"$suite" "$root" || exit 1
+	mount -t tmpfs -o mode=755 dmi-tree "$root/sys" || exit 1
+	cp -R "$top/examples/poweredge-r740/class" "$root/sys/"
+	chmod 0444 "$root$dmi"/*
+	chmod 0400 "$root$dmi/product_uuid" "$root$dmi/product_serial"
+	uuid=$(tr a-f A-F <"$root$dmi/product_uuid") serial=$(cat "$root$dmi/product_serial")
+	cp "$packages/libosidentity-jni_${version}_amd64.deb" "$packages/libosidentity-jni_${version}_i386.deb" \
+		"$packages/osidentity-hal-tool_${version}_amd64.deb" "$jar" "$root/tmp/"
+	as_nobody() { in_root "$root" setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"; }
+	mode_in_root() { in_root "$root" stat -c '%a %U:%G' "$1"; } # the root's own group names
+
+	out=$(in_root "$root" apt-get install -y --no-install-recommends /tmp/libosidentity-jni_${version}_amd64.deb \
+		/tmp/libosidentity-jni_${version}_i386.deb /tmp/osidentity-hal-tool_${version}_amd64.deb 2>&1)
+	status=$?
+	printf '%s\n' "$out" | grep -E '^(Setting up|E:|W:| osidentity|  )' | sed "s/^/$suite apt: /"
+	check "$suite: apt installs all three" test $status -eq 0
+	while read -r file modes; do
+		check "$suite: $file is $modes" test "$(mode_in_root "$file")" = "$modes"
+	done <<-TABLE
+		$dmi/product_uuid 440 root:osidentity
+		$dmi/product_serial 440 root:osidentity
+		/usr/bin/hal-get-property 2755 root:osidentity
+	TABLE
+	check "$suite: nobody cannot read product_uuid directly" fails as_nobody cat $dmi/product_uuid
+	while read -r key expected; do
+		check "$suite: nobody asks the tool for $key" \
+			test "$(as_nobody hal-get-property --udi $udi --key "$key")" = "$expected"
+	done <<-TABLE
+		system.hardware.uuid $uuid
+		smbios.system.serial $serial
+	TABLE
+	# amd64, then i386; Debian's java-1.N.0-openjdk-* are links to these.
+	for java in "$root"/usr/lib/jvm/java-[0-9][0-9]-openjdk-*/bin/java; do
+		# shellcheck disable=SC2046
+		out=$(as_nobody "${java#"$root"}" $("$top/scripts/jvm-options" "$java") -jar /tmp/"$(basename "$jar")" 2>&1)
+		printf '%s\n' "$out" | sed "s/^/$suite: /"
+		check "$suite: ${java#"$root"} as nobody gets the UUID" contains "$out" "hardware UUID: $uuid"
+		check "$suite: ${java#"$root"} as nobody gets the serial number" contains "$out" "serial number: $serial"
+	done
+
+	check "$suite: apt removes all three" in_root "$root" apt-get remove -y -q $names
+	for file in product_uuid product_serial; do
+		check "$suite: $file is 400 root:root again" test "$(mode_in_root $dmi/$file)" = "400 root:root"
+	done
+	[ "$failures" -eq 0 ]
+	exit
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+	echo "SKIPPED: making release roots and installing packages needs root"
+	exit 77
+fi
+status=0
+for suite in "$@"; do
+	if [ ! -f "$cache/$suite/.osidentity-ready" ]; then
+		echo "== making a minbase root of $suite in $cache/$suite (once; some minutes)"
+		mkdir -p "$cache"
+		unshare --mount --propagation private sh "$0" "$packages" "$version" "$jar" \
+			--make-root "$suite" "$cache/$suite" >"$cache/$suite.log" 2>&1 ||
+			{ tail -n 30 "$cache/$suite.log"; echo "FAILED: $suite: cannot make its root"; status=1; continue; }
+	fi
+	scratch=$(mktemp -d)
+	unshare --mount --propagation private sh "$0" "$packages" "$version" "$jar" --test "$suite" "$scratch" ||
+		status=1
+	rm -rf "$scratch"
+done
+exit $status
