@@ -4,7 +4,7 @@
 # the output as well.
 # CMake's own makes inherit this: no "Entering directory" lines.
 MAKEFLAGS += --no-print-directory
-ARCHES := x86_64 i386
+ARCHES := $(shell scripts/targets preset)
 CHECKED := asan
 STEP := ./scripts/step
 # Configures and builds each preset named after it.

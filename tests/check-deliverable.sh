@@ -2,19 +2,16 @@
 # Checks the facts that make the built library load on old and new systems
 # alike, and loads it as a C program does: with this system's loader, with
 # DT_HASH alone, and with musl's loader.
-# Usage: check-deliverable.sh LIBRARY x86_64|i386 LOADER MUSL-LOADER|- FAKE-HAL-BIN
+# Usage: check-deliverable.sh LIBRARY CLASS:MACHINE GLIBC LOADER MUSL-LOADER|- FAKE-HAL-BIN
 #        EXPORTED-SYMBOL...
-#   The loaders are tests/loader.c, built for glibc and for musl.
+#   CLASS:MACHINE and GLIBC (the newest symbol version allowed) are those of
+#   the target's row in targets.txt; the loaders are tests/loader.c, built
+#   for glibc and for musl.
 set -u
-lib=$1 arch=$2 loader=$3 musl_loader=$4 fake_bin=$5
-shift 5
+lib=$1 elf=$2 glibc_floor=$3 loader=$4 musl_loader=$5 fake_bin=$6
+shift 6
 . "$(dirname "$0")/checks.sh"
-
-case $arch in
-x86_64) class=ELF64 machine='Advanced Micro Devices X86-64' ;;
-i386) class=ELF32 machine='Intel 80386' ;;
-*) echo "unknown architecture $arch" >&2; exit 2 ;;
-esac
+class=${elf%%:*} machine=${elf#*:}
 
 header=$(readelf -hW "$lib") || exit 1
 dynamic=$(readelf -dW "$lib")
@@ -35,14 +32,14 @@ exported() {
 expected=$(printf '%s\n' "$@" | sort)
 
 check "$class" has_line "$header" "Class: +$class\$"
-check "$machine" has_line "$header" "Machine: +$machine\$"
+check "$machine" has_line "$header" "Machine: +(.* )?$machine\$"
 check "no shared-object name" lacks_line "$dynamic" '\(SONAME\)'
 check "needs libc.so.6 alone" test "$(printf '%s\n' "$dynamic" | grep '(NEEDED)')" != "" -a \
 	"$(printf '%s\n' "$dynamic" | grep '(NEEDED)' | grep -vc '\[libc\.so\.6\]')" = 0
 check "no text relocations" lacks_line "$dynamic" '\(TEXTREL\)|TEXTREL'
 check "stack not executable" has_line "$segments" 'GNU_STACK( +0x[0-9a-f]+){5} +RW '
 glibc=$(newest_glibc)
-check "symbol versions at most GLIBC_2.3 (newest: $glibc)" at_most "$glibc" 2.3
+check "symbol versions at most GLIBC_$glibc_floor (newest: $glibc)" at_most "$glibc" "$glibc_floor"
 check "a .hash section beside .gnu.hash, for the loaders before glibc 2.5" test "$(readelf -SW "$lib" | grep -cE ' \.(gnu\.)?hash ')" = 2
 check "exports exactly: $*" test "$(exported)" = "$expected"
 if [ "$(exported)" != "$expected" ]; then

@@ -12,12 +12,15 @@ if [ "$(id -u)" -ne 0 ]; then
 	exit 77
 fi
 
-debs="$packages/libosidentity-jni_${version}_amd64.deb $packages/libosidentity-jni_${version}_i386.deb
-$packages/osidentity-hal-tool_${version}_amd64.deb"
-names="libosidentity-jni:amd64 libosidentity-jni:i386 osidentity-hal-tool"
+# The library of every target, side by side, and the tool of this machine's.
+host=$(dpkg --print-architecture)
+debs="$("$top/scripts/targets" deb | sed "s|.*|$packages/libosidentity-jni_${version}_&.deb|")
+$packages/osidentity-hal-tool_${version}_$host.deb"
+names="$("$top/scripts/targets" deb | sed 's/^/libosidentity-jni:/') osidentity-hal-tool"
+host_rpm=$("$top/scripts/targets" deb rpm | awk -v host="$host" '$1 == host { print $2 }')
 tool=/usr/bin/hal-get-property
 dmi=/sys/class/dmi/id
-javas="/usr/lib/jvm/java-17-openjdk-amd64/bin/java /usr/lib/jvm/java-17-openjdk-i386/bin/java"
+javas=$("$top/scripts/targets" jvm | sed 's|$|/bin/java|')
 
 . "$top/tests/checks.sh"
 override() { dpkg-statoverride --list "$tool"; }
@@ -48,7 +51,7 @@ if [ "${5:-}" = --dmi-tree ]; then
 	chmod 0400 $dmi/product_uuid $dmi/product_serial
 	uuid=$(tr a-f A-F <$dmi/product_uuid) serial=$(cat $dmi/product_serial)
 
-	dpkg-deb -x "$packages/osidentity-hal-tool_${version}_amd64.deb" "$scratch/unpacked"
+	dpkg-deb -x "$packages/osidentity-hal-tool_${version}_$host.deb" "$scratch/unpacked"
 	out=$(as_nobody "$scratch/unpacked$tool" --udi $udi --key system.hardware.uuid 2>&1)
 	echo "before: nobody gets: $out"
 	check "before: the tool has nothing for nobody" contains "$out" "Permission denied"
@@ -76,7 +79,7 @@ if [ "${5:-}" = --dmi-tree ]; then
 	done
 
 	# The RPM's scriptlets, run as rpm runs them, over the same tree and rule.
-	rpm=$packages/osidentity-hal-tool-$version-1.x86_64.rpm
+	rpm=$packages/osidentity-hal-tool-$version-1.$host_rpm.rpm
 	while read -r scriptlet argument modes; do
 		rpm -qp --qf "%{$scriptlet}" "$rpm" >"$scratch/scriptlet"
 		sh "$scratch/scriptlet" "$argument"
@@ -156,10 +159,18 @@ no_newer_glibc() { # requirements, version
 	newest=$(printf '%s\n' "$1" | grep -oE 'GLIBC_[0-9.]+' | sed 's/GLIBC_//' | sort -V | tail -n 1)
 	[ -z "$newest" ] || [ "$(printf '%s\n%s\n' "$newest" "$2" | sort -V | tail -n 1)" = "$2" ]
 }
-rpm_files=
+# The RPMs' rows, from the targets' rows: name, glibc, then the header.
+rpm_rows() {
+	"$top/scripts/targets" rpm rpm-libdir tool-rpm glibc | while read -r arch libdir tool_rpm glibc; do
+		echo "osidentity-jni $glibc $arch.rpm gzip (none) -rwxr-xr-x root:root $libdir/libosidentity.so"
+		[ "$tool_rpm" = yes ] &&
+			echo "osidentity-hal-tool 2.28 $arch.rpm gzip (none) -rwxr-sr-x root:osidentity $tool" \
+				"-rw-r--r-- root:root /usr/lib/tmpfiles.d/osidentity-hal-tool.conf" \
+				"-rw-r--r-- root:root /usr/share/man/man1/hal-get-property.1.gz"
+	done
+}
 while read -r name glibc header; do
 	rpm=$packages/$name-$version-1.${header%% *}
-	rpm_files="$rpm_files $rpm"
 	check "$name.$header" test "$(rpm -qp --qf '%{ARCH}.rpm %{PAYLOADCOMPRESSOR} %{FILEDIGESTALGO}[ %{FILEMODES:perms} %{FILEUSERNAME}:%{FILEGROUPNAME} %{FILENAMES}]' "$rpm")" = "$header"
 	requires=$(rpm -qp --requires "$rpm")
 	echo "$requires" | sed "s/^/$name requires: /"
@@ -167,23 +178,22 @@ while read -r name glibc header; do
 		lacks "$requires" 'rtld\(GNU_HASH\)|rpmlib\((FileDigests|PayloadIs)'
 	check "$name requires no glibc newer than $glibc" no_newer_glibc "$requires" "$glibc"
 done <<-TABLE
-	osidentity-jni 2.3 x86_64.rpm gzip (none) -rwxr-xr-x root:root /usr/lib64/libosidentity.so
-	osidentity-jni 2.3 i686.rpm gzip (none) -rwxr-xr-x root:root /usr/lib/libosidentity.so
-	osidentity-hal-tool 2.28 x86_64.rpm gzip (none) -rwxr-sr-x root:osidentity /usr/bin/hal-get-property -rw-r--r-- root:root /usr/lib/tmpfiles.d/osidentity-hal-tool.conf -rw-r--r-- root:root /usr/share/man/man1/hal-get-property.1.gz
+	$(rpm_rows)
 TABLE
-rpm_root=$scratch/rpm-root
-rpm --root "$rpm_root" --initdb
-# shellcheck disable=SC2086
-check "rpm installs all three into a scratch root" \
-	rpm --root "$rpm_root" -i --nodeps --noscripts --quiet $rpm_files
-while read -r java libdir; do
-	out=$(demo "$java" -Djava.library.path="$rpm_root$libdir")
-	check "$java loads $libdir/libosidentity.so from the scratch root" \
+# Each target's RPMs in a scratch root of their own (x86_64 and aarch64 share
+# /usr/lib64), loaded from there by the target's JVM.
+while read -r arch jvm libdir; do
+	rpm_root=$scratch/rpm-root-$arch
+	rpm --root "$rpm_root" --initdb
+	check "rpm installs the $arch RPMs into a scratch root" rpm --root "$rpm_root" -i --nodeps --ignorearch \
+		--noscripts --quiet "$packages"/osidentity-*-"$version"-1."$arch".rpm
+	out=$(demo "$jvm/bin/java" -Djava.library.path="$rpm_root$libdir")
+	check "$jvm loads $libdir/libosidentity.so from the scratch root" \
 		contains "$out" "hardware UUID: PKG-UUID-1"
 done <<-TABLE
-	/usr/lib/jvm/java-17-openjdk-amd64/bin/java /usr/lib64
-	/usr/lib/jvm/java-17-openjdk-i386/bin/java /usr/lib
+	$("$top/scripts/targets" rpm jvm rpm-libdir)
 TABLE
+rpm_root=$scratch/rpm-root-$host_rpm
 check "the scratch root's tool answers from HOST_SYS" \
 	test "$(HOST_SYS=$scratch/other/sys "$rpm_root$tool" --udi $udi --key system.hardware.uuid)" = \
 	ABCDEF01-0000-4000-8000-00000000BEEF
