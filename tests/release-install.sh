@@ -47,11 +47,11 @@ retry() {
 }
 
 in_root() { # root, command...: with /proc and /dev, in this mount namespace
-	root=$1
+	dir=$1
 	shift
-	mountpoint -q "$root/proc" || mount -t proc proc "$root/proc"
-	mountpoint -q "$root/dev" || mount --rbind /dev "$root/dev"
-	chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"
+	mountpoint -q "$dir/proc" || mount -t proc proc "$dir/proc"
+	mountpoint -q "$dir/dev" || mount --rbind /dev "$dir/dev"
+	chroot "$dir" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"
 }
 
 make_root() { # suite, root: run in a private mount namespace
