@@ -27,7 +27,7 @@ test: package
 		ctest --preset $$preset; \
 	done
 
-# Debian and RPM packages of both architectures, in build/packages.
+# Debian and RPM packages of every target, in build/packages.
 package: build
 	@rm -rf build/packages
 	@$(STEP) "Packaging $(ARCHES)" package \
