@@ -1,20 +1,34 @@
-/* The computer's hardware UUID and serial number, as HAL reports them. */
+/*
+ * osidentity: the computer's hardware UUID and serial number, as HAL reports
+ * them. Link with what `pkg-config --cflags --libs osidentity` prints, or
+ * with the CMake target osidentity::osidentity.
+ */
 #ifndef JOSUUID_H
 #define JOSUUID_H
+
+/* The functions have C++ names (the library exports _Z9getOSUUIDv and
+ * _Z11getOSSerialv), so a C caller could not link to them. */
+#ifndef __cplusplus
+#error "josuuid.h: getOSUUID() and getOSSerial() are C++ functions; compile the caller as C++"
+#endif
 
 #define JOSUUID_EXPORT __attribute__((visibility("default")))
 
 /*
- * Each call asks HAL's hal-get-property afresh; nothing is cached.
+ * Each call runs HAL's hal-get-property (found on PATH, through /bin/sh)
+ * once or twice, and blocks the calling thread until it has finished;
+ * nothing is cached. What the tool writes to its standard error reaches the
+ * process's standard error.
  *
  * The result is a NUL-terminated string without leading and trailing white
- * space, in a block from malloc that the caller owns and releases with
+ * space, in a block from malloc: the caller owns it and releases it with
  * free(). NULL means that no value could be obtained. The empty string is a
  * value: HAL answered, with white space only.
  *
- * Both functions may be called from any thread, at any time.
+ * Both functions may be called from any thread, at any time, also several
+ * at once; no set-up is needed.
  */
-JOSUUID_EXPORT char *getOSUUID();
-JOSUUID_EXPORT char *getOSSerial();
+JOSUUID_EXPORT char *getOSUUID(void);
+JOSUUID_EXPORT char *getOSSerial(void);
 
 #endif
