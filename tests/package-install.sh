@@ -1,8 +1,9 @@
 #!/bin/sh
 # Installs the Debian packages for real, as an administrator would, and checks
-# what they give: the library on the JVMs' default path, and the tool, which
-# runs set-group-ID so that every local user gets the UUID and serial number.
-# Checks the RPMs' headers, and installs them into a scratch root.
+# what they give: the library on the JVMs' default path, the development files
+# that native callers build with, and the tool, which runs set-group-ID so that
+# every local user gets the UUID and serial number. Checks the RPMs' headers,
+# and installs them into a scratch root.
 # Usage: package-install.sh PACKAGE-DIR VERSION JAR FAKE-HAL-BIN
 set -u
 packages=$1 version=$2 jar=$3 fake_bin=$4
@@ -12,11 +13,13 @@ if [ "$(id -u)" -ne 0 ]; then
 	exit 77
 fi
 
-# The library of every target, side by side, and the tool of this machine's.
+# The library and its development files of every target, side by side, and
+# the tool of this machine's.
 host=$(dpkg --print-architecture)
-debs="$("$top/scripts/targets" deb | sed "s|.*|$packages/libosidentity-jni_${version}_&.deb|")
+debs="$("$top/scripts/targets" deb |
+	sed "s|.*|$packages/libosidentity-jni_${version}_&.deb $packages/libosidentity-dev_${version}_&.deb|")
 $packages/osidentity-hal-tool_${version}_$host.deb"
-names="$("$top/scripts/targets" deb | sed 's/^/libosidentity-jni:/') osidentity-hal-tool"
+names="$("$top/scripts/targets" deb | sed 's/.*/libosidentity-jni:\0 libosidentity-dev:\0/') osidentity-hal-tool"
 host_rpm=$("$top/scripts/targets" deb rpm | awk -v host="$host" '$1 == host { print $2 }')
 tool=/usr/bin/hal-get-property
 dmi=/sys/class/dmi/id
@@ -34,10 +37,10 @@ demo() { # java, then its options: the demo through the fake hal-get-property
 		"$@" -jar "$scratch/osidentity.jar" 2>&1
 }
 install_all() { # shellcheck disable=SC2086
-	check "dpkg installs all three${1:+ $1}" dpkg -i $debs
+	check "dpkg installs them all${1:+ $1}" dpkg -i $debs
 }
 purge_all() { # shellcheck disable=SC2086
-	check "dpkg purges all three${1:+ $1}" dpkg --purge $names
+	check "dpkg purges them all${1:+ $1}" dpkg --purge $names
 }
 
 # In a private mount namespace, over the sample server's DMI tree on a tmpfs
@@ -76,6 +79,11 @@ if [ "${5:-}" = --dmi-tree ]; then
 		echo "$out"
 		check "$java as nobody gets the UUID" contains "$out" "hardware UUID: $uuid"
 		check "$java as nobody gets the serial number" contains "$out" "serial number: $serial"
+	done
+	for example in "$scratch"/examples/*/pkg-config "$scratch"/examples/*/cmake/show-identity; do
+		out=$(as_nobody "$example" 2>&1)
+		check "${example#"$scratch"/} as nobody gets both values" \
+			test "$out" = "$(printf 'hardware UUID: %s\nserial number: %s' "$uuid" "$serial")"
 	done
 
 	# The RPM's scriptlets, run as rpm runs them, over the same tree and rule.
@@ -128,6 +136,47 @@ for java in $javas; do
 	check "$java gets the serial number" contains "$out" "serial number: PKG-SERIAL-2"
 done
 check "its man page is installed" test -f /usr/share/man/man1/hal-get-property.1.gz
+
+# The header serves C++ callers of every standard, and stops a C caller with
+# one error that says why.
+cflags=$(pkg-config --cflags osidentity)
+caller='#include <josuuid.h>
+#include <stdlib.h>
+int main() { free(getOSUUID()); free(getOSSerial()); return 0; }'
+for std in c++98 c++03 c++11 c++14 c++17 c++20 c++23; do
+	# shellcheck disable=SC2086
+	check "the header compiles cleanly as $std" sh -c 'caller=$1 && shift && printf "%s\n" "$caller" |
+		g++ -x c++ -Wall -Wextra -pedantic -Werror -fsyntax-only "$@" -' - "$caller" -std=$std $cflags
+done
+# shellcheck disable=SC2086
+out=$(printf '#include <josuuid.h>\nint main(void) { return getOSUUID() != 0; }\n' |
+	gcc -x c -fsyntax-only $cflags - 2>&1)
+printf '%s\n' "$out" | grep 'error:'
+check "from C, one error" test "$(printf '%s\n' "$out" | grep -c 'error:')" = 1
+check "from C, the error says to compile as C++" contains "$out" "compile the caller as C++"
+
+# The native example, built for each target against the installed files,
+# with pkg-config and with CMake (as its toolchain file in cmake/ sets the
+# compiler up); it runs as nobody over the DMI tree below.
+cxx_of() {
+	case $1 in
+	x86_64) echo g++ -m64 ;;
+	i386) echo g++ -m32 ;;
+	aarch64) echo clang++ --target=aarch64-linux-gnu ;;
+	esac
+}
+while read -r preset triplet; do
+	dir=$scratch/examples/$preset
+	mkdir -p "$dir"
+	# shellcheck disable=SC2046
+	check "$preset: the example builds with pkg-config" $(cxx_of "$preset") \
+		-o "$dir/pkg-config" "$top/examples/native/show-identity.cpp" \
+		$(PKG_CONFIG_LIBDIR=/usr/lib/$triplet/pkgconfig pkg-config --cflags --libs osidentity)
+	check "$preset: the example builds with CMake" sh -c '{ cmake -S "$1" -B "$2" --toolchain "$3" &&
+		cmake --build "$2"; } >/dev/null' - "$top/examples/native" "$dir/cmake" "$top/cmake/$preset.cmake"
+done <<-TABLE
+	$("$top/scripts/targets" preset triplet)
+TABLE
 files=$(for deb in $debs; do dpkg-deb -c "$deb"; done | awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6 }')
 purge_all
 check "no override is left" test -z "$(override)"
@@ -163,6 +212,13 @@ no_newer_glibc() { # requirements, version
 rpm_rows() {
 	"$top/scripts/targets" rpm rpm-libdir tool-rpm glibc | while read -r arch libdir tool_rpm glibc; do
 		echo "osidentity-jni $glibc $arch.rpm gzip (none) -rwxr-xr-x root:root $libdir/libosidentity.so"
+		echo "osidentity-jni-devel $glibc $arch.rpm gzip (none)" \
+			"drwxr-xr-x root:root /usr/include/osidentity" \
+			"-rw-r--r-- root:root /usr/include/osidentity/josuuid.h" \
+			"drwxr-xr-x root:root $libdir/cmake/osidentity" \
+			"-rw-r--r-- root:root $libdir/cmake/osidentity/osidentity-config-version.cmake" \
+			"-rw-r--r-- root:root $libdir/cmake/osidentity/osidentity-config.cmake" \
+			"-rw-r--r-- root:root $libdir/pkgconfig/osidentity.pc"
 		[ "$tool_rpm" = yes ] &&
 			echo "osidentity-hal-tool 2.28 $arch.rpm gzip (none) -rwxr-sr-x root:osidentity $tool" \
 				"-rw-r--r-- root:root /usr/lib/tmpfiles.d/osidentity-hal-tool.conf" \
@@ -190,6 +246,11 @@ while read -r arch jvm libdir; do
 	out=$(demo "$jvm/bin/java" -Djava.library.path="$rpm_root$libdir")
 	check "$jvm loads $libdir/libosidentity.so from the scratch root" \
 		contains "$out" "hardware UUID: PKG-UUID-1"
+	pc_libs=$(PKG_CONFIG_LIBDIR=$rpm_root$libdir/pkgconfig pkg-config --libs osidentity)
+	cmake_library=$(sed -n 's/.*IMPORTED_LOCATION "\(.*\)"/\1/p' "$rpm_root$libdir/cmake/osidentity/osidentity-config.cmake")
+	# shellcheck disable=SC2086
+	check "$arch: osidentity.pc and the CMake package link $libdir/libosidentity.so" \
+		test "$(echo $pc_libs $cmake_library)" = "$libdir/libosidentity.so $libdir/libosidentity.so"
 done <<-TABLE
 	$("$top/scripts/targets" rpm jvm rpm-libdir)
 TABLE

@@ -2,13 +2,15 @@
 # Installs the packages that `make package` wrote on other Debian releases,
 # with each release's own apt, in a minbase root of it: as on a user's
 # machine, user nobody then gets the UUID and serial number from the tool and
-# from both of that release's JVMs, and removing the packages closes the
+# from both of that release's JVMs and from the native example, built with
+# that release's compiler and CMake, and removing the packages closes the
 # attributes again.
 # Usage: release-install.sh PACKAGE-DIR VERSION JAR SUITE...
 #
 # The roots (debootstrap, then the release's JVMs) are made once and kept
-# under $OSIDENTITY_RELEASES (default /var/cache/osidentity/releases); a test
-# runs on an overlay of one, so the cached root stays as it was made.
+# under $OSIDENTITY_RELEASES (default /var/cache/osidentity/releases), and
+# made again when what goes into them changes; a test runs on an overlay of
+# one, so the cached root stays as it was made.
 set -u
 packages=$1 version=$2 jar=$3
 shift 3
@@ -17,7 +19,8 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cache=${OSIDENTITY_RELEASES:-/var/cache/osidentity/releases}
 udi=/org/freedesktop/Hal/devices/computer
 dmi=/sys/class/dmi/id
-names="libosidentity-jni:amd64 libosidentity-jni:i386 osidentity-hal-tool"
+names="libosidentity-jni:amd64 libosidentity-jni:i386 libosidentity-dev:amd64 osidentity-hal-tool"
+tools="g++ make cmake pkg-config" # what the native example is built with
 
 # Each release and its own OpenJDK. The amd64 JVM goes in first: the
 # ca-certificates-java it brings runs java, which the emulated i386 JVM can
@@ -66,8 +69,9 @@ make_root() { # suite, root: run in a private mount namespace
 		retry in_root "$root" apt-get update -q &&
 		retry in_root "$root" apt-get install -y -q --no-install-recommends "$jre:amd64" &&
 		retry in_root "$root" apt-get install -y -q --no-install-recommends "$jre:i386" &&
+		retry in_root "$root" apt-get install -y -q --no-install-recommends $tools &&
 		in_root "$root" apt-get clean &&
-		touch "$root/.osidentity-ready"
+		echo "$jre $tools" >"$root/.osidentity-ready"
 }
 
 if [ "${1:-}" = --make-root ]; then
@@ -89,15 +93,22 @@ if [ "${1:-}" = --test ]; then
 	chmod 0400 "$root$dmi/product_uuid" "$root$dmi/product_serial"
 	uuid=$(tr a-f A-F <"$root$dmi/product_uuid") serial=$(cat "$root$dmi/product_serial")
 	cp "$packages/libosidentity-jni_${version}_amd64.deb" "$packages/libosidentity-jni_${version}_i386.deb" \
-		"$packages/osidentity-hal-tool_${version}_amd64.deb" "$jar" "$root/tmp/"
+		"$packages/libosidentity-dev_${version}_amd64.deb" "$packages/osidentity-hal-tool_${version}_amd64.deb" \
+		"$jar" "$root/tmp/"
+	cp -R "$top/examples/native" "$root/tmp/"
 	as_nobody() { in_root "$root" setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"; }
 	mode_in_root() { in_root "$root" stat -c '%a %U:%G' "$1"; } # the root's own group names
 
 	out=$(in_root "$root" apt-get install -y --no-install-recommends /tmp/libosidentity-jni_${version}_amd64.deb \
-		/tmp/libosidentity-jni_${version}_i386.deb /tmp/osidentity-hal-tool_${version}_amd64.deb 2>&1)
+		/tmp/libosidentity-jni_${version}_i386.deb /tmp/libosidentity-dev_${version}_amd64.deb \
+		/tmp/osidentity-hal-tool_${version}_amd64.deb 2>&1)
 	status=$?
 	printf '%s\n' "$out" | grep -E '^(Setting up|E:|W:| osidentity|  )' | sed "s/^/$suite apt: /"
-	check "$suite: apt installs all three" test $status -eq 0
+	check "$suite: apt installs them all" test $status -eq 0
+	check "$suite: the example builds with pkg-config" in_root "$root" sh -c \
+		'g++ -o /tmp/native/pkg-config /tmp/native/show-identity.cpp $(pkg-config --cflags --libs osidentity)'
+	check "$suite: the example builds with CMake" in_root "$root" sh -c \
+		'{ cmake -S /tmp/native -B /tmp/native/cmake && cmake --build /tmp/native/cmake; } >/dev/null' 
 	while read -r file modes; do
 		check "$suite: $file is $modes" test "$(mode_in_root "$file")" = "$modes"
 	done <<-TABLE
@@ -121,8 +132,12 @@ if [ "${1:-}" = --test ]; then
 		check "$suite: ${java#"$root"} as nobody gets the UUID" contains "$out" "hardware UUID: $uuid"
 		check "$suite: ${java#"$root"} as nobody gets the serial number" contains "$out" "serial number: $serial"
 	done
+	for example in /tmp/native/pkg-config /tmp/native/cmake/show-identity; do
+		check "$suite: $example as nobody gets both values" test "$(as_nobody $example)" = \
+			"$(printf 'hardware UUID: %s\nserial number: %s' "$uuid" "$serial")"
+	done
 
-	check "$suite: apt removes all three" in_root "$root" apt-get remove -y -q $names
+	check "$suite: apt removes them all" in_root "$root" apt-get remove -y -q $names
 	for file in product_uuid product_serial; do
 		check "$suite: $file is 400 root:root again" test "$(mode_in_root $dmi/$file)" = "400 root:root"
 	done
@@ -136,7 +151,7 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 status=0
 for suite in "$@"; do
-	if [ ! -f "$cache/$suite/.osidentity-ready" ]; then
+	if [ "$(cat "$cache/$suite/.osidentity-ready" 2>/dev/null)" != "$(jre_of "$suite") $tools" ]; then
 		echo "== making a minbase root of $suite in $cache/$suite (once; some minutes)"
 		mkdir -p "$cache"
 		unshare --mount --propagation private sh "$0" "$packages" "$version" "$jar" \
