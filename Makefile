@@ -10,7 +10,7 @@ STEP := ./scripts/step
 # Configures and builds each preset named after it.
 BUILD := sh -c 'for preset; do cmake --preset $$preset && cmake --build --preset $$preset || exit; done' -
 
-.PHONY: all deps build test demo bench package clean
+.PHONY: all deps build test demo bench package repo clean
 
 all: build
 
@@ -20,7 +20,7 @@ deps:
 build: deps
 	@$(STEP) "Building $(ARCHES)" build $(BUILD) $(ARCHES)
 
-test: package
+test: repo
 	@$(STEP) "Building $(CHECKED)" build-checked $(BUILD) $(CHECKED)
 	@set -e; for preset in $(ARCHES) $(CHECKED); do \
 		echo "== tests of the $$preset build"; \
@@ -36,6 +36,14 @@ package: build
 	@findings=$$(lintian --fail-on error build/packages/*.deb 2>&1); status=$$?; \
 	findings=$$(printf '%s\n' "$$findings" | grep -v '^running with root privileges'); \
 	echo "lintian: $${findings:-no findings}"; exit $$status
+
+# Signed apt and RPM repositories of those packages, in build/repo, signed
+# with the key OSIDENTITY_SIGNING_KEY names, or else a throwaway one.
+repo: package
+	@$(STEP) "Making signed apt and RPM repositories" repo \
+		packaging/build-repo build/packages build/repo build/throwaway-key
+	@echo "  build/repo: debian/ (apt), rpm/ (dnf, yum), unsigned/, SHA256SUMS, public keys, client files"
+	@sed -n 's/^WARNING: /  &/p' build/logs/repo.log
 
 demo: build
 	@./scripts/demo
