@@ -2,11 +2,13 @@
 # Installs the Debian packages for real, as an administrator would, and checks
 # what they give: the library on the JVMs' default path, the development files
 # that native callers build with, and the tool, which runs set-group-ID so that
-# every local user gets the UUID and serial number. Checks the RPMs' headers,
-# and installs them into a scratch root.
-# Usage: package-install.sh PACKAGE-DIR VERSION JAR FAKE-HAL-BIN
+# every local user gets the UUID and serial number. Checks the RPMs' headers
+# and signatures, and installs them into scratch roots from the signed
+# repository. First of all, builds the packages again in another folder: they
+# must come out the same.
+# Usage: package-install.sh PACKAGE-DIR VERSION JAR FAKE-HAL-BIN REPO-DIR
 set -u
-packages=$1 version=$2 jar=$3 fake_bin=$4
+packages=$1 version=$2 jar=$3 fake_bin=$4 repo=$5
 top=$(cd "$(dirname "$0")/.." && pwd)
 if [ "$(id -u)" -ne 0 ]; then
 	echo "SKIPPED: installing packages needs root"
@@ -46,8 +48,8 @@ purge_all() { # shellcheck disable=SC2086
 # In a private mount namespace, over the sample server's DMI tree on a tmpfs
 # in the kernel's modes: the packages open it to every local user, and close
 # it on removal.
-if [ "${5:-}" = --dmi-tree ]; then
-	scratch=$6
+if [ "${6:-}" = --dmi-tree ]; then
+	scratch=$7
 	mount -t tmpfs -o mode=755 dmi-tree /sys || exit 1
 	cp -R "$top/examples/poweredge-r740/class" /sys/
 	chmod 0444 $dmi/*
@@ -124,6 +126,32 @@ printf 'abcdef01-0000-4000-8000-00000000beef\n' >"$scratch/other$dmi/product_uui
 trap 'dpkg --purge $names >/dev/null 2>&1; dpkg-statoverride --remove $tool >/dev/null 2>&1; rm -rf "$scratch"' EXIT
 dpkg --purge $names >/dev/null 2>&1
 dpkg-statoverride --remove $tool >/dev/null 2>&1
+
+# The same sources, built again in another folder and at another time, give
+# the same packages, byte for byte.
+rebuild=$scratch/rebuild/osidentity
+mkdir -p "$rebuild"
+tar -C "$top" --exclude=./build --exclude=./.git -cf - . | tar -C "$rebuild" -xf -
+for preset in $("$top/scripts/targets" preset); do
+	(cd "$rebuild" && cmake --preset "$preset" -DBUILD_TESTING=OFF &&
+		cmake --build --preset "$preset" --target debs rpms) >"$scratch/rebuild.log" 2>&1 ||
+		{ tail -n 20 "$scratch/rebuild.log"; check "the $preset packages build again" false; }
+done
+check "the second build gives the same list of packages" \
+	test "$(ls "$packages")" = "$(ls "$rebuild/build/packages")"
+# The repository serves what was built: each .deb as it is, each RPM with the
+# same header and payload under its signature.
+digests() { rpm -qp --qf '%{SHA256HEADER} %{PAYLOADDIGEST}' "$1" 2>/dev/null; }
+for package in "$packages"/*; do
+	name=${package##*/}
+	check "$name is the same, built again" cmp -s "$package" "$rebuild/build/packages/$name"
+	case $name in
+	*.deb) check "the repository serves $name as built" \
+		cmp -s "$package" "$repo/debian/pool/main/o/osidentity/$name" ;;
+	*.rpm) check "the repository's $name differs in its signature alone" \
+		test "$(digests "$package")" = "$(digests "$repo/rpm/$name")" ;;
+	esac
+done
 
 # On this machine's own /sys (without DMI tables in most VMs): the library
 # from the JVMs' default path, through a fake hal-get-property.
@@ -236,13 +264,39 @@ while read -r name glibc header; do
 done <<-TABLE
 	$(rpm_rows)
 TABLE
-# Each target's RPMs in a scratch root of their own (x86_64 and aarch64 share
-# /usr/lib64), loaded from there by the target's JVM.
+# The repository's RPMs carry signatures that rpm checks with the exported
+# key, and turns away without it.
+keys=$scratch/rpm-keys
+rpm --dbpath "$keys" --initdb
+for signed in "$repo"/rpm/*.rpm; do
+	check "without the key, rpm --checksig turns away ${signed##*/}" \
+		fails rpm --dbpath "$keys" --checksig --quiet "$signed"
+done
+rpm --dbpath "$keys" --import "$repo/osidentity-archive-keyring.asc"
+check "with the key, rpm --checksig passes every RPM" rpm --dbpath "$keys" --checksig "$repo"/rpm/*.rpm
+
+# A scratch root's stand-in for what the RPMs of an architecture need of the
+# system (libc, groupadd, pkg-config), in its rpm database, so that dnf can
+# resolve them there.
+system_stand_in() { # arch, root
+	needs=$(rpm -qp --requires "$repo"/rpm/*."$1".rpm 2>/dev/null | grep -vE '^(rpmlib|osidentity)' | sort -u)
+	printf '%s\n' "Name: system-stand-in" "Version: 1" "Release: 1" "BuildArch: noarch" \
+		"Summary: stand-in" "License: none" "$(printf '%s\n' "$needs" | sed 's/^/Provides: /')" \
+		"%description" "stand-in" "%files" >"$scratch/stand-in.spec"
+	rpmbuild -bb --quiet --define "_topdir $scratch/rpmbuild" --define "_rpmdir $scratch" \
+		"$scratch/stand-in.spec" &&
+		rpm --root "$2" --initdb && rpm --root "$2" -i --nodeps "$scratch"/noarch/system-stand-in-1-1.noarch.rpm
+}
+# Each target's RPMs, installed by dnf from the signed repository (checking
+# the metadata's signature and the packages') into a scratch root of their
+# own (x86_64 and aarch64 share /usr/lib64), and loaded from there by the
+# target's JVM.
 while read -r arch jvm libdir; do
 	rpm_root=$scratch/rpm-root-$arch
-	rpm --root "$rpm_root" --initdb
-	check "rpm installs the $arch RPMs into a scratch root" rpm --root "$rpm_root" -i --nodeps --ignorearch \
-		--noscripts --quiet "$packages"/osidentity-*-"$version"-1."$arch".rpm
+	system_stand_in "$arch" "$rpm_root" 2>/dev/null
+	check "dnf installs the $arch RPMs from the signed repository into a scratch root" \
+		dnf -y -q --installroot="$rpm_root" --releasever=1 --forcearch="$arch" \
+		--setopt=reposdir="$repo" --setopt=tsflags=noscripts install "osidentity-*.$arch"
 	out=$(demo "$jvm/bin/java" -Djava.library.path="$rpm_root$libdir")
 	check "$jvm loads $libdir/libosidentity.so from the scratch root" \
 		contains "$out" "hardware UUID: PKG-UUID-1"

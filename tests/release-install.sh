@@ -1,19 +1,20 @@
 #!/bin/sh
-# Installs the packages that `make package` wrote on other Debian releases,
-# with each release's own apt, in a minbase root of it: as on a user's
-# machine, user nobody then gets the UUID and serial number from the tool and
+# Installs the packages of `make repo` on other Debian releases, with each
+# release's own apt from the signed repository, in a minbase root of it (apt
+# must turn the repository away when a byte of it changes, and when another
+# key signed it). Then, as on a user's machine, user nobody then gets the UUID and serial number from the tool and
 # from both of that release's JVMs and from the native example, built with
 # that release's compiler and CMake, and removing the packages closes the
 # attributes again.
-# Usage: release-install.sh PACKAGE-DIR VERSION JAR SUITE...
+# Usage: release-install.sh REPO-DIR JAR SUITE...
 #
 # The roots (debootstrap, then the release's JVMs) are made once and kept
 # under $OSIDENTITY_RELEASES (default /var/cache/osidentity/releases), and
 # made again when what goes into them changes; a test runs on an overlay of
 # one, so the cached root stays as it was made.
 set -u
-packages=$1 version=$2 jar=$3
-shift 3
+repo=$1 jar=$2
+shift 2
 top=$(cd "$(dirname "$0")/.." && pwd)
 . "$top/tests/checks.sh"
 cache=${OSIDENTITY_RELEASES:-/var/cache/osidentity/releases}
@@ -92,19 +93,48 @@ if [ "${1:-}" = --test ]; then
 	chmod 0444 "$root$dmi"/*
 	chmod 0400 "$root$dmi/product_uuid" "$root$dmi/product_serial"
 	uuid=$(tr a-f A-F <"$root$dmi/product_uuid") serial=$(cat "$root$dmi/product_serial")
-	cp "$packages/libosidentity-jni_${version}_amd64.deb" "$packages/libosidentity-jni_${version}_i386.deb" \
-		"$packages/libosidentity-dev_${version}_amd64.deb" "$packages/osidentity-hal-tool_${version}_amd64.deb" \
-		"$jar" "$root/tmp/"
+	cp "$jar" "$root/tmp/"
 	cp -R "$top/examples/native" "$root/tmp/"
 	as_nobody() { in_root "$root" setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"; }
 	mode_in_root() { in_root "$root" stat -c '%a %U:%G' "$1"; } # the root's own group names
 
-	out=$(in_root "$root" apt-get install -y --no-install-recommends /tmp/libosidentity-jni_${version}_amd64.deb \
-		/tmp/libosidentity-jni_${version}_i386.deb /tmp/libosidentity-dev_${version}_amd64.deb \
-		/tmp/osidentity-hal-tool_${version}_amd64.deb 2>&1)
+	# The repository as `make repo` made it, and two copies: one byte of a
+	# Packages file changed (in each of its forms), and signed by another key.
+	cp -R "$repo" "$root/tmp/repo"
+	cp -R "$repo/debian" "$root/tmp/tampered"
+	index=$root/tmp/tampered/dists/stable/main/binary-amd64/Packages
+	sed -i '0,/^Priority: optional/s//Priority: Optional/' "$index"
+	gzip -9n <"$index" >"$index.gz"
+	cp -R "$repo/debian" "$root/tmp/foreign"
+	export GNUPGHOME="$scratch/other-key"
+	mkdir -m 700 "$GNUPGHOME"
+	gpg --batch --quiet --passphrase '' --quick-generate-key "another key <other@example.org>" rsa3072 sign never
+	gpg --batch --yes --quiet -o "$root/tmp/foreign/dists/stable/InRelease" --clearsign "$root/tmp/foreign/dists/stable/Release"
+	gpg --batch --yes --quiet -o "$root/tmp/foreign/dists/stable/Release.gpg" -abs "$root/tmp/foreign/dists/stable/Release"
+	gpgconf --kill gpg-agent
+	# Each as the deb822 source that `make repo` wrote, with the keyring it exported.
+	source_of() { # the repository's folder in the root
+		sed "s|^URIs: .*|URIs: file:$1|; s|^Signed-By: .*|Signed-By: /tmp/repo/osidentity-archive-keyring.gpg|" \
+			"$repo/osidentity.sources"
+	}
+	update_from() { # a folder of sources: apt-get update of those alone
+		in_root "$root" apt-get update -q -o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$1" \
+			-o APT::Get::List-Cleanup=0 2>&1
+	}
+	for copy in tampered foreign; do
+		mkdir -p "$root/tmp/sources/$copy"
+		source_of /tmp/$copy >"$root/tmp/sources/$copy/osidentity.sources"
+		out=$(update_from /tmp/sources/$copy)
+		status=$?
+		printf '%s\n' "$out" | grep -E '^(E|W):' | sed "s/^/$suite apt, $copy: /"
+		check "$suite: apt turns away the repository $copy" test $status -ne 0
+	done
+	source_of /tmp/repo/debian >"$root/etc/apt/sources.list.d/osidentity.sources"
+	out=$(update_from /etc/apt/sources.list.d &&
+		in_root "$root" apt-get install -y --no-install-recommends $names 2>&1)
 	status=$?
-	printf '%s\n' "$out" | grep -E '^(Setting up|E:|W:| osidentity|  )' | sed "s/^/$suite apt: /"
-	check "$suite: apt installs them all" test $status -eq 0
+	printf '%s\n' "$out" | grep -E '^(Get|Setting up|E:|W:| osidentity|  )' | sed "s/^/$suite apt: /"
+	check "$suite: apt installs them all from the signed repository" test $status -eq 0
 	check "$suite: the example builds with pkg-config" in_root "$root" sh -c \
 		'g++ -o /tmp/native/pkg-config /tmp/native/show-identity.cpp $(pkg-config --cflags --libs osidentity)'
 	check "$suite: the example builds with CMake" in_root "$root" sh -c \
@@ -154,12 +184,12 @@ for suite in "$@"; do
 	if [ "$(cat "$cache/$suite/.osidentity-ready" 2>/dev/null)" != "$(jre_of "$suite") $tools" ]; then
 		echo "== making a minbase root of $suite in $cache/$suite (once; some minutes)"
 		mkdir -p "$cache"
-		unshare --mount --propagation private sh "$0" "$packages" "$version" "$jar" \
+		unshare --mount --propagation private sh "$0" "$repo" "$jar" \
 			--make-root "$suite" "$cache/$suite" >"$cache/$suite.log" 2>&1 ||
 			{ tail -n 30 "$cache/$suite.log"; echo "FAILED: $suite: cannot make its root"; status=1; continue; }
 	fi
 	scratch=$(mktemp -d)
-	unshare --mount --propagation private sh "$0" "$packages" "$version" "$jar" --test "$suite" "$scratch" ||
+	unshare --mount --propagation private sh "$0" "$repo" "$jar" --test "$suite" "$scratch" ||
 		status=1
 	rm -rf "$scratch"
 done
