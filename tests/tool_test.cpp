@@ -270,24 +270,42 @@ TEST_F(DmiTree, NearPlaceholdersAreValues)
 	}
 }
 
+/* The caller learns who may read the file: the group to join, or that no
+ * group will do. Root asks as nobody; anyone else is the owner, whom the
+ * owner's bits shut out. */
 TEST_F(DmiTree, UnreadableFile)
 {
-	std::string path = tree.write("product_serial", "SECRET\n");
-	chmod(path.c_str(), 0400);
-	Outcome r;
-	if (geteuid() != 0) {
-		chmod(path.c_str(), 0);
-		r = ask("system.hardware.serial", tree);
-	} else if (access("/usr/bin/setpriv", X_OK) == 0) {
-		r = run({"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
-			 TOOL, "--udi", computer, "--key", "system.hardware.serial"},
-			tree.root().c_str());
-	} else {
+	bool root = geteuid() == 0;
+	if (root && access("/usr/bin/setpriv", X_OK) != 0)
 		GTEST_SKIP()
 			<< "running as root without setpriv: cannot drop to an unprivileged user";
+	std::string path = tree.write("product_serial", "SECRET\n");
+	struct {
+		mode_t as_root, as_owner;
+		const char *readers; // %u: the file's group, or its owner
+	} cases[] = {
+		{0440, 0040, " (a caller in group %u, or root, can read it)"},
+		{0400, 0000, " (mode %04o, owner uid %u: no group can read it)"},
+	};
+	for (const auto &c : cases) {
+		mode_t mode = root ? c.as_root : c.as_owner;
+		chmod(path.c_str(), mode);
+		Outcome r = root ? run({"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup",
+					"--clear-groups", TOOL, "--udi", computer, "--key",
+					"system.hardware.serial"},
+				       tree.root().c_str())
+				 : ask("system.hardware.serial", tree);
+		char readers[100];
+		if (mode & S_IRGRP)
+			snprintf(readers, sizeof readers, c.readers, (unsigned)getegid());
+		else
+			snprintf(readers, sizeof readers, c.readers, (unsigned)mode,
+				 (unsigned)geteuid());
+		expect_no_value(r, "system.hardware.serial");
+		EXPECT_NE(r.err.find(std::string("Permission denied") + readers + "\n"),
+			  std::string::npos)
+			<< r.err;
 	}
-	expect_no_value(r, "system.hardware.serial");
-	EXPECT_NE(r.err.find("Permission denied"), std::string::npos) << r.err;
 }
 
 TEST_F(DmiTree, OtherDevice)

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -207,6 +208,23 @@ int read_attribute(int fd, char *buffer, size_t size, size_t &length)
 	return error;
 }
 
+/* For an attribute that the caller may not read: who may, so that a caller
+ * in a container learns which group to join (--group-add, a Pod's
+ * supplementalGroups). Empty when the file cannot be looked at. */
+void describe_readers(const char *path, char *text, size_t size)
+{
+	struct stat st;
+	text[0] = '\0';
+	if (stat(path, &st) != 0)
+		return;
+	if (st.st_mode & S_IRGRP)
+		snprintf(text, size, " (a caller in group %u, or root, can read it)",
+			 (unsigned)st.st_gid);
+	else
+		snprintf(text, size, " (mode %04o, owner uid %u: no group can read it)",
+			 (unsigned)(st.st_mode & 07777), (unsigned)st.st_uid);
+}
+
 bool write_all(int fd, const char *bytes, size_t length)
 {
 	while (length > 0) {
@@ -238,8 +256,11 @@ int print_property(const char *key, attribute_file &file)
 	if (file.fd >= 0)
 		file.error = read_attribute(file.fd, value, sizeof value - 1, length);
 	if (file.error) {
-		fprintf(stderr, "hal-get-property: %s: no value: %s: %s\n", key, file.path,
-			strerror(file.error));
+		char readers[80] = "";
+		if (file.error == EACCES)
+			describe_readers(file.path, readers, sizeof readers);
+		fprintf(stderr, "hal-get-property: %s: no value: %s: %s%s\n", key, file.path,
+			strerror(file.error), readers);
 		return no_value;
 	}
 	if (length > 0 && value[length - 1] == '\n')
