@@ -7,14 +7,18 @@
 # that release's compiler and CMake, and removing the packages closes the
 # attributes again.
 # Usage: release-install.sh REPO-DIR JAR SUITE...
+#        release-install.sh --root SUITE   (makes the cached root if need be,
+#                                           and prints its folder)
 #
 # The roots (debootstrap, then the release's JVMs) are made once and kept
 # under $OSIDENTITY_RELEASES (default /var/cache/osidentity/releases), and
 # made again when what goes into them changes; a test runs on an overlay of
 # one, so the cached root stays as it was made.
 set -u
-repo=$1 jar=$2
-shift 2
+case ${1:-} in
+--root | --make-root) ;;
+*) repo=$1 jar=$2 && shift 2 ;;
+esac
 top=$(cd "$(dirname "$0")/.." && pwd)
 . "$top/tests/checks.sh"
 cache=${OSIDENTITY_RELEASES:-/var/cache/osidentity/releases}
@@ -79,6 +83,14 @@ if [ "${1:-}" = --make-root ]; then
 	make_root "$2" "$3"
 	exit
 fi
+
+cached_root() { # suite: made once, and again when what goes into it changes
+	[ "$(cat "$cache/$1/.osidentity-ready" 2>/dev/null)" = "$(jre_of "$1") $tools" ] && return
+	echo "== making a minbase root of $1 in $cache/$1 (once; some minutes)" >&2
+	mkdir -p "$cache"
+	unshare --mount --propagation private sh "$0" --make-root "$1" "$cache/$1" >"$cache/$1.log" 2>&1 ||
+		{ tail -n 30 "$cache/$1.log"; echo "FAILED: $1: cannot make its root"; return 1; } >&2
+}
 
 # On an overlay of the cached root, over the sample server's DMI tree in the
 # kernel's modes: run in a private mount namespace.
@@ -179,15 +191,13 @@ if [ "$(id -u)" -ne 0 ]; then
 	echo "SKIPPED: making release roots and installing packages needs root"
 	exit 77
 fi
+if [ "${1:-}" = --root ]; then
+	cached_root "$2" && echo "$cache/$2"
+	exit
+fi
 status=0
 for suite in "$@"; do
-	if [ "$(cat "$cache/$suite/.osidentity-ready" 2>/dev/null)" != "$(jre_of "$suite") $tools" ]; then
-		echo "== making a minbase root of $suite in $cache/$suite (once; some minutes)"
-		mkdir -p "$cache"
-		unshare --mount --propagation private sh "$0" "$repo" "$jar" \
-			--make-root "$suite" "$cache/$suite" >"$cache/$suite.log" 2>&1 ||
-			{ tail -n 30 "$cache/$suite.log"; echo "FAILED: $suite: cannot make its root"; status=1; continue; }
-	fi
+	cached_root "$suite" || { status=1; continue; }
 	scratch=$(mktemp -d)
 	unshare --mount --propagation private sh "$0" "$repo" "$jar" --test "$suite" "$scratch" ||
 		status=1
