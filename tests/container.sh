@@ -13,6 +13,10 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 . "$top/tests/checks.sh"
 host_gid=4242
 store=${OSIDENTITY_CONTAINERS:-/var/cache/osidentity/containers}
+# The store's state, cleared at boot. (A run root that ends in
+# containers/storage, as $store/storage would, costs Podman 4.3 twenty
+# seconds a container.)
+run=/run/osidentity-containers-$(printf '%s' "$store" | cksum | cut -d ' ' -f 1)
 
 if [ "$(id -u)" -ne 0 ]; then
 	echo "SKIPPED: the test runs Podman rootful, which needs root"
@@ -26,7 +30,7 @@ trap 'rm -rf "$scratch"' EXIT
 # This machine's quirks: cgroup v1 without systemd managing it (runc and
 # cgroupfs), and no CAP_SYS_RESOURCE to raise the limits that Podman sets by
 # default (the containers keep the host's). Podman's own store, kept for the
-# base image, under $store.
+# base image, under $store, with state of its own under $run.
 containers_conf() { # the DMI tree that stands in for /sys
 	cat <<-EOF
 		[containers]
@@ -36,10 +40,11 @@ containers_conf() { # the DMI tree that stands in for /sys
 		runtime = "runc"
 		cgroup_manager = "cgroupfs"
 		events_logger = "file"
+		tmp_dir = "$run/libpod"
 	EOF
 }
-printf '[storage]\ndriver = "overlay"\ngraphroot = "%s"\nrunroot = "/run/osidentity-containers"\n' \
-	"$store" >"$scratch/storage.conf"
+printf '[storage]\ndriver = "overlay"\ngraphroot = "%s"\nrunroot = "%s"\n' \
+	"$store" "$run/storage" >"$scratch/storage.conf"
 export CONTAINERS_STORAGE_CONF="$scratch/storage.conf"
 for host in installed bare; do
 	tree=$scratch/$host
