@@ -46,17 +46,18 @@ containers_conf() { # the DMI tree that stands in for /sys
 printf '[storage]\ndriver = "overlay"\ngraphroot = "%s"\nrunroot = "%s"\n' \
 	"$store" "$run/storage" >"$scratch/storage.conf"
 export CONTAINERS_STORAGE_CONF="$scratch/storage.conf"
-for host in installed bare; do
-	tree=$scratch/$host
-	mkdir -p "$tree/fs/cgroup" # where the engine mounts the cgroups
-	cp -R "$top/examples/poweredge-r740/class" "$tree/"
-	chmod 0444 "$tree"/class/dmi/id/*
-	containers_conf "$tree" >"$scratch/$host.conf"
-done
-chgrp $host_gid "$scratch"/installed/class/dmi/id/product_uuid "$scratch"/installed/class/dmi/id/product_serial
-chmod 0440 "$scratch"/installed/class/dmi/id/product_uuid "$scratch"/installed/class/dmi/id/product_serial
-chmod 0400 "$scratch"/bare/class/dmi/id/product_uuid "$scratch"/bare/class/dmi/id/product_serial
-dmi=$scratch/installed/class/dmi/id
+while read -r host mode group; do
+	dmi=$scratch/$host/class/dmi/id
+	mkdir -p "$scratch/$host/fs/cgroup" # where the engine mounts the cgroups
+	cp -R "$top/examples/poweredge-r740/class" "$scratch/$host/"
+	chmod 0444 "$dmi"/*
+	chgrp "$group" "$dmi/product_uuid" "$dmi/product_serial"
+	chmod "$mode" "$dmi/product_uuid" "$dmi/product_serial"
+	containers_conf "$scratch/$host" >"$scratch/$host.conf"
+done <<-TABLE
+	installed 0440 $host_gid
+	bare 0400 root
+TABLE
 uuid=$(tr a-f A-F <"$dmi/product_uuid") serial=$(cat "$dmi/product_serial")
 export CONTAINERS_CONF="$scratch/installed.conf"
 
@@ -85,10 +86,7 @@ for image in gid plain; do
 		build "$top/examples/container/Containerfile" localhost/osidentity-demo:$image $gid_argument
 done
 # The project root as a build context holds what the Containerfile copies.
-printf 'ARG BASE
-FROM $BASE
-COPY . /context
-' >"$scratch/Containerfile"
+printf 'ARG BASE\nFROM $BASE\nCOPY . /context\n' >"$scratch/Containerfile"
 build "$scratch/Containerfile" localhost/osidentity-context
 sent=$(podman run --rm --network none localhost/osidentity-context find /context -type f | sort)
 check "the build context holds the .deb files and the jar alone" test "$sent" = \
