@@ -47,18 +47,13 @@ printf '[storage]\ndriver = "overlay"\ngraphroot = "%s"\nrunroot = "%s"\n' \
 	"$store" "$run/storage" >"$scratch/storage.conf"
 export CONTAINERS_STORAGE_CONF="$scratch/storage.conf"
 while read -r host mode group; do
-	dmi=$scratch/$host/class/dmi/id
 	mkdir -p "$scratch/$host/fs/cgroup" # where the engine mounts the cgroups
-	cp -R "$top/examples/poweredge-r740/class" "$scratch/$host/"
-	chmod 0444 "$dmi"/*
-	chgrp "$group" "$dmi/product_uuid" "$dmi/product_serial"
-	chmod "$mode" "$dmi/product_uuid" "$dmi/product_serial"
+	sample_dmi_tree "$scratch/$host" "$mode" "$group"
 	containers_conf "$scratch/$host" >"$scratch/$host.conf"
 done <<-TABLE
 	installed 0440 $host_gid
 	bare 0400 root
 TABLE
-uuid=$(tr a-f A-F <"$dmi/product_uuid") serial=$(cat "$dmi/product_serial")
 export CONTAINERS_CONF="$scratch/installed.conf"
 
 if ! reason=$(podman info 2>&1 >/dev/null); then

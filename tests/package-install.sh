@@ -51,10 +51,7 @@ purge_all() { # shellcheck disable=SC2086
 if [ "${6:-}" = --dmi-tree ]; then
 	scratch=$7
 	mount -t tmpfs -o mode=755 dmi-tree /sys || exit 1
-	cp -R "$top/examples/poweredge-r740/class" /sys/
-	chmod 0444 $dmi/*
-	chmod 0400 $dmi/product_uuid $dmi/product_serial
-	uuid=$(tr a-f A-F <$dmi/product_uuid) serial=$(cat $dmi/product_serial)
+	sample_dmi_tree /sys
 
 	dpkg-deb -x "$packages/osidentity-hal-tool_${version}_$host.deb" "$scratch/unpacked"
 	out=$(as_nobody "$scratch/unpacked$tool" --udi $udi --key system.hardware.uuid 2>&1)

@@ -101,10 +101,7 @@ if [ "${1:-}" = --test ]; then
 	mount -t overlay -o "lowerdir=$cache/$suite,upperdir=$scratch/upper,workdir=$scratch/work" \
 		"$suite" "$root" || exit 1
 	mount -t tmpfs -o mode=755 dmi-tree "$root/sys" || exit 1
-	cp -R "$top/examples/poweredge-r740/class" "$root/sys/"
-	chmod 0444 "$root$dmi"/*
-	chmod 0400 "$root$dmi/product_uuid" "$root$dmi/product_serial"
-	uuid=$(tr a-f A-F <"$root$dmi/product_uuid") serial=$(cat "$root$dmi/product_serial")
+	sample_dmi_tree "$root/sys"
 	cp "$jar" "$root/tmp/"
 	cp -R "$top/examples/native" "$root/tmp/"
 	as_nobody() { in_root "$root" setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"; }
