@@ -134,8 +134,6 @@ for preset in $("$top/scripts/targets" preset); do
 		cmake --build --preset "$preset" --target debs rpms) >"$scratch/rebuild.log" 2>&1 ||
 		{ tail -n 20 "$scratch/rebuild.log"; check "the $preset packages build again" false; }
 done
-check "the second build gives the same list of packages" \
-	test "$(ls "$packages")" = "$(ls "$rebuild/build/packages")"
 # The repository serves what was built: each .deb as it is, each RPM with the
 # same header and payload under its signature.
 digests() { rpm -qp --qf '%{SHA256HEADER} %{PAYLOADDIGEST}' "$1" 2>/dev/null; }
