@@ -50,9 +50,10 @@ demo: build
 
 # x86-64 only: see bench/CMakeLists.txt.
 bench: build
-	@$(STEP) "Building the benchmark" build-bench cmake --build --preset x86_64 --target probe_bench
+	@$(STEP) "Building the benchmark" build-bench cmake --build --preset x86_64 --target probe_bench forking_libc
 	@build/x86_64/bench/probe_bench
 	@build/x86_64/bench/probe_bench --jni
+	@LD_PRELOAD=$(CURDIR)/build/x86_64/tests/libforking_libc.so build/x86_64/bench/probe_bench
 
 clean:
 	rm -rf build

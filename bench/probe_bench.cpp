@@ -6,6 +6,10 @@
  *   probe_bench          the probe against its floors
  *   probe_bench --jni    the JNI call against the native call, in a process
  *                        that hosts a JVM
+ *
+ * Under LD_PRELOAD=libforking_libc.so (tests/forking-libc.c), whose popen and
+ * posix_spawn fork as glibc's did before 2.29 and 2.24, it measures the call
+ * from a small and from a large process alone.
  */
 #include "library.h"
 
@@ -21,6 +25,7 @@
 #include <map>
 #include <spawn.h>
 #include <string>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -104,6 +109,56 @@ void probe_in_large_process(benchmark::State &state)
 		free(library::getOSUUID());
 	call_probe(state);
 	free(block);
+}
+
+/* What a start by fork, as glibc's popen made it before 2.29, pays. */
+size_t read_through_fork(const char *command)
+{
+	int ends[2];
+	if (pipe(ends) != 0)
+		return 0;
+	pid_t child = fork();
+	if (child == 0) {
+		dup2(ends[1], STDOUT_FILENO);
+		close(ends[0]);
+		close(ends[1]);
+		execl("/bin/sh", "sh", "-c", command, static_cast<char *>(nullptr));
+		_exit(127);
+	}
+	close(ends[1]);
+	char chunk[128];
+	size_t total = 0;
+	ssize_t n;
+	while ((n = read(ends[0], chunk, sizeof chunk)) > 0)
+		total += n;
+	close(ends[0]);
+	waitpid(child, nullptr, 0);
+	return total;
+}
+
+/* 8 GiB touched in 4 KiB pages, made and released around each repetition, so
+ * that the other benchmarks run in a small process. */
+template <void (*measure)(benchmark::State &)> void in_8GiB_process(benchmark::State &state)
+{
+	constexpr size_t heap = size_t(8) << 30;
+	void *block =
+		mmap(nullptr, heap, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+	if (block == MAP_FAILED) {
+		state.SkipWithError("cannot map 8 GiB");
+		return;
+	}
+	madvise(block, heap, MADV_NOHUGEPAGE);
+	memset(block, 1, heap);
+	for (int i = 0; i < 5; i++)
+		free(library::getOSUUID());
+	measure(state);
+	munmap(block, heap);
+}
+
+void fork_start(benchmark::State &state)
+{
+	for (auto _ : state)
+		benchmark::DoNotOptimize(read_through_fork(uuid_command));
 }
 
 void start(benchmark::State &state, std::vector<std::string> command)
@@ -240,6 +295,12 @@ const Figure probe_figures[] = {
 	 "huge_answer_fixed_buffer", 0},
 };
 
+const Figure large_process_figures[] = {
+	{"getOSUUID() with 8 GiB touched / small process", "getOSUUID_8GiB_heap", "getOSUUID", 1.1},
+	{"forking start with 8 GiB touched / getOSUUID() there", "fork_start_8GiB_heap",
+	 "getOSUUID_8GiB_heap", 0},
+};
+
 const Figure jni_figures[] = {
 	{"JNI call / native call", "jni_getOSUUID", "getOSUUID", 1.05},
 };
@@ -289,8 +350,22 @@ int main(int argc, char **argv)
 			->Unit(benchmark::kMicrosecond)
 			->Iterations(iterations);
 	};
+	auto forking_calls = reinterpret_cast<long (*)()>(dlsym(RTLD_DEFAULT, "forking_calls"));
 	timed("getOSUUID", call_probe, 60);
-	if (jni) {
+	auto large = [](const char *name, void (*function)(benchmark::State &)) {
+		benchmark::RegisterBenchmark(name, function)
+			->Unit(benchmark::kMicrosecond)
+			->Iterations(30)
+			->Repetitions(7);
+	};
+	if (!jni) {
+		large("getOSUUID_8GiB_heap", in_8GiB_process<call_probe>);
+		large("fork_start_8GiB_heap", in_8GiB_process<fork_start>);
+	}
+	long forks_before = forking_calls ? forking_calls() : 0;
+	if (forking_calls) {
+		printf("Under the forking C library: the call from a small and a large process.\n");
+	} else if (jni) {
 		if (!start_jvm()) {
 			fprintf(stderr, "probe_bench: cannot start a JVM from %s\n", LIBJVM);
 			return 1;
@@ -308,7 +383,12 @@ int main(int argc, char **argv)
 
 	MedianReporter reporter;
 	benchmark::RunSpecifiedBenchmarks(&reporter);
-	if (jni) {
+	if (!jni)
+		print_figures(reporter.medians, large_process_figures);
+	if (forking_calls) {
+		printf("%-58s %7ld\n", "the library's forking starts (popen, system, posix_spawn)",
+		       forking_calls() - forks_before);
+	} else if (jni) {
 		print_figures(reporter.medians, jni_figures);
 	} else {
 		print_figures(reporter.medians, probe_figures);

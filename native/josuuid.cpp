@@ -1,6 +1,7 @@
 /* Hardware identity from HAL: runs hal-get-property and keeps what it prints. */
 #include "josuuid.h"
 
+#include "command.h"
 #include "heap_string.h"
 
 #include <cctype>
@@ -13,11 +14,6 @@
 namespace {
 
 constexpr size_t chunk_size = 128;
-
-struct pclose_deleter {
-	void operator()(FILE *stream) const { pclose(stream); }
-};
-using command_output = std::unique_ptr<FILE, pclose_deleter>;
 
 /* Each value has two property keys; the second is asked only when the first
  * gives no output at all. */
@@ -70,7 +66,7 @@ bool append(heap_string &accumulated, size_t &length, const char *chunk, size_t 
  * status; null when it wrote nothing or the output could not be kept. */
 heap_string capture(const char *command)
 {
-	command_output stream(popen(command, "r"));
+	command_output stream = run_command(command);
 	if (!stream)
 		return nullptr;
 

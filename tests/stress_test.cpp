@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <dirent.h>
+#include <dlfcn.h>
 #include <optional>
 #include <string>
 #include <sys/wait.h>
@@ -118,6 +119,26 @@ TEST_F(Stress, StandardStreamsClosed)
 	int status = 0;
 	ASSERT_EQ(waitpid(pid, &status, 0), pid);
 	EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+}
+
+/* Under the forking C library (LD_PRELOAD), where popen, system and
+ * posix_spawn copy the caller as older glibc does, the library calls none of
+ * them; popen itself shows that the shim counts. Run there alone. */
+class ForkingLibc : public Stress {};
+
+TEST_F(ForkingLibc, NoForkingStart)
+{
+	auto forking_calls = reinterpret_cast<long (*)()>(dlsym(RTLD_DEFAULT, "forking_calls"));
+	if (!forking_calls)
+		GTEST_SKIP() << "not run under the forking C library";
+	hal.answer(fake_hal::uuid_key, "U-3\n");
+	hal.answer(fake_hal::smbios_serial_key, "S-3\n");
+	long before = forking_calls();
+	EXPECT_EQ(call(library::getOSUUID), "U-3");
+	EXPECT_EQ(call(library::getOSSerial), "S-3");
+	EXPECT_EQ(forking_calls(), before);
+	pclose(popen("true", "r"));
+	EXPECT_EQ(forking_calls(), before + 1);
 }
 
 struct Hostile {
