@@ -11,6 +11,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -32,15 +33,16 @@ struct shell_start {
 /* Both ends are closed on exec from the start, so that a child that another
  * thread starts meanwhile cannot hold the write end open. pipe2 is called by
  * its number: glibc has the function from 2.9 on only. On kernels before
- * 2.6.27, which lack the call, the flag is set afterwards. */
+ * 2.6.27, which lack the call, the flag is set afterwards. The flag is set and
+ * cleared with ioctl, not fcntl, which binds to GLIBC_2.28 on i386 and armhf. */
 bool open_pipe(int ends[2])
 {
 	if (syscall(SYS_pipe2, ends, O_CLOEXEC) == 0)
 		return true;
 	if (errno != ENOSYS || pipe(ends) != 0)
 		return false;
-	fcntl(ends[0], F_SETFD, FD_CLOEXEC);
-	fcntl(ends[1], F_SETFD, FD_CLOEXEC);
+	ioctl(ends[0], FIOCLEX);
+	ioctl(ends[1], FIOCLEX);
 	return true;
 }
 
@@ -63,7 +65,7 @@ __attribute__((no_sanitize("address"))) int start_shell(void *argument)
 	}
 	/* With the caller's standard output closed, the write end may already be
 	 * descriptor 1, where dup2 would leave it to be closed on exec. */
-	int moved = start->output == STDOUT_FILENO ? fcntl(STDOUT_FILENO, F_SETFD, 0)
+	int moved = start->output == STDOUT_FILENO ? ioctl(STDOUT_FILENO, FIONCLEX)
 						   : dup2(start->output, STDOUT_FILENO);
 	if (moved < 0)
 		return 127;
