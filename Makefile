@@ -6,9 +6,18 @@
 MAKEFLAGS += --no-print-directory
 ARCHES := $(shell scripts/targets preset)
 CHECKED := asan
+# This machine's own target: the row of its Debian architecture.
+HOST_ARCH := $(shell scripts/targets deb preset | \
+	awk -v host="$$(dpkg --print-architecture 2>/dev/null)" '$$1 == host { print $$2 }')
+# `make demo` shows the host's target alone; `make demo ALL=1` every target.
+DEMO_ARCHES := $(if $(ALL),$(ARCHES),$(HOST_ARCH))
 STEP := ./scripts/step
-# Configures and builds each preset named after it.
-BUILD := sh -c 'for preset; do cmake --preset $$preset && cmake --build --preset $$preset || exit; done' -
+# Configures and builds each preset named after it; the first word turns the
+# tests' build on or off (the demo's set-up lacks GoogleTest).
+BUILD := sh -c 'testing=$$1; shift; for preset; do \
+	cmake --preset $$preset -DBUILD_TESTING=$$testing && cmake --build --preset $$preset || exit; \
+	done' -
+HAVE_GTEST := $$(test -e /usr/src/googletest/CMakeLists.txt && echo ON || echo OFF)
 
 .PHONY: all deps build test demo bench package repo clean
 
@@ -18,10 +27,10 @@ deps:
 	@./scripts/install-deps
 
 build: deps
-	@$(STEP) "Building $(ARCHES)" build $(BUILD) $(ARCHES)
+	@$(STEP) "Building $(ARCHES)" build $(BUILD) ON $(ARCHES)
 
 test: repo
-	@$(STEP) "Building $(CHECKED)" build-checked $(BUILD) $(CHECKED)
+	@$(STEP) "Building $(CHECKED)" build-checked $(BUILD) ON $(CHECKED)
 	@set -e; for preset in $(ARCHES) $(CHECKED); do \
 		echo "== tests of the $$preset build"; \
 		ctest --preset $$preset; \
@@ -45,8 +54,10 @@ repo: package
 	@echo "  build/repo: debian/ (apt), rpm/ (dnf, yum), unsigned/, SHA256SUMS, public keys, client files"
 	@sed -n 's/^WARNING: /  &/p' build/logs/repo.log
 
-demo: build
-	@./scripts/demo
+demo:
+	@./scripts/install-deps $(if $(ALL),,host)
+	@$(STEP) "Building $(DEMO_ARCHES)" build $(BUILD) $(HAVE_GTEST) $(DEMO_ARCHES)
+	@./scripts/demo $(DEMO_ARCHES)
 
 # x86-64 only: see bench/CMakeLists.txt.
 bench: build

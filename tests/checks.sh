@@ -10,6 +10,12 @@ fails() { ! "$@" 2>/dev/null; }
 contains() { printf '%s\n' "$1" | grep -qF -- "$2"; }
 lacks() { ! printf '%s\n' "$1" | grep -qE -- "$2"; }
 mode_of() { stat -c '%a %U:%G' "$1"; }
+# A JVM that set-up could not install skips its checks, with one line.
+have_jvm() { # java
+	[ -x "$1" ] && return
+	echo "SKIPPED: no JVM at $1: set-up could not install it (see build/logs/deps-*.log)"
+	return 1
+}
 
 # The sample server's DMI attributes under DIR/class/dmi/id, a stand-in for
 # /sys, in the kernel's modes: 0444, but for the UUID and serial number, which

@@ -73,6 +73,7 @@ if [ "${6:-}" = --dmi-tree ]; then
 		smbios.system.uuid $uuid $scratch/other/sys
 	TABLE
 	for java in $javas; do
+		have_jvm "$java" || continue
 		# shellcheck disable=SC2046
 		out=$(as_nobody "$java" $("$top/scripts/jvm-options" "$java") -jar "$scratch/osidentity.jar" 2>&1)
 		echo "$out"
@@ -153,6 +154,7 @@ done
 install_all
 check "the tool is 2755 root:osidentity" test "$(mode_of $tool)" = "2755 root:osidentity"
 for java in $javas; do
+	have_jvm "$java" || continue
 	out=$(demo "$java")
 	echo "$out"
 	check "$java loads the installed library" contains "$out" "hardware UUID: PKG-UUID-1"
@@ -292,9 +294,11 @@ while read -r arch jvm libdir; do
 	check "dnf installs the $arch RPMs from the signed repository into a scratch root" \
 		dnf -y -q --installroot="$rpm_root" --releasever=1 --forcearch="$arch" \
 		--setopt=reposdir="$repo" --setopt=tsflags=noscripts install "osidentity-*.$arch"
-	out=$(demo "$jvm/bin/java" -Djava.library.path="$rpm_root$libdir")
-	check "$jvm loads $libdir/libosidentity.so from the scratch root" \
-		contains "$out" "hardware UUID: PKG-UUID-1"
+	if have_jvm "$jvm/bin/java"; then
+		out=$(demo "$jvm/bin/java" -Djava.library.path="$rpm_root$libdir")
+		check "$jvm loads $libdir/libosidentity.so from the scratch root" \
+			contains "$out" "hardware UUID: PKG-UUID-1"
+	fi
 	pc_libs=$(PKG_CONFIG_LIBDIR=$rpm_root$libdir/pkgconfig pkg-config --libs osidentity)
 	cmake_library=$(sed -n 's/.*IMPORTED_LOCATION "\(.*\)"/\1/p' "$rpm_root$libdir/cmake/osidentity/osidentity-config.cmake")
 	# shellcheck disable=SC2086

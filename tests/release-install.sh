@@ -7,8 +7,14 @@
 # that release's compiler and CMake, and removing the packages closes the
 # attributes again.
 # Usage: release-install.sh REPO-DIR JAR SUITE...
+#        release-install.sh --demo SUITE   (`make demo` in a pristine root)
 #        release-install.sh --root SUITE   (makes the cached root if need be,
 #                                           and prints its folder)
+#
+# With --demo, a new user's first command: the project's tree is copied into a
+# minbase root of the release with make alone and an apt source that cannot be
+# reached, and `make demo` there must set up, build and show the sample
+# server's values with the host's target alone.
 #
 # The roots (debootstrap, then the release's JVMs) are made once and kept
 # under $OSIDENTITY_RELEASES (default /var/cache/osidentity/releases), and
@@ -16,7 +22,7 @@
 # one, so the cached root stays as it was made.
 set -u
 case ${1:-} in
---root | --make-root) ;;
+--root | --make-root | --demo | --demo-test) ;;
 *) repo=$1 jar=$2 && shift 2 ;;
 esac
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -29,19 +35,27 @@ tools="g++ make cmake pkg-config" # what the native example is built with
 
 # Each release and its own OpenJDK. The amd64 JVM goes in first: the
 # ca-certificates-java it brings runs java, which the emulated i386 JVM can
-# hang in.
+# hang in. The demo's release gets make alone: the demo installs the rest.
 jre_of() {
 	case $1 in
 	bullseye) echo openjdk-11-jre-headless ;;
 	trixie) echo openjdk-21-jre-headless ;;
+	bookworm) ;;
 	*) return 1 ;;
 	esac
 }
+contents_of() { # suite: what its root holds beyond minbase
+	case $1 in
+	bookworm) echo make ;;
+	*) echo "$(jre_of "$1") $tools" ;;
+	esac
+}
 
-# The Debian archive this machine's apt uses.
-mirror() {
-	sed -n 's/^URIs: *\([^ ]*\/debian\)$/\1/p' /etc/apt/sources.list.d/*.sources 2>/dev/null | head -n 1
-	grep -hoE '^deb +[^ ]+/debian ' /etc/apt/sources.list 2>/dev/null | awk '{ print $2; exit }'
+# The Debian archive this machine's apt uses (or, with -security, its
+# security archive).
+mirror() { # [-security]
+	sed -n "s/^URIs: *\([^ ]*\/debian${1:-}\)\$/\1/p" /etc/apt/sources.list.d/*.sources 2>/dev/null | head -n 1
+	grep -hoE "^deb +[^ ]+/debian${1:-} " /etc/apt/sources.list 2>/dev/null | awk '{ print $2; exit }'
 }
 
 # Downloads fail for a moment now and then.
@@ -67,6 +81,16 @@ make_root() { # suite, root: run in a private mount namespace
 	jre=$(jre_of "$suite") || { echo "unknown release $suite" >&2; return 1; }
 	[ -n "$url" ] || { echo "no Debian archive in this machine's apt sources" >&2; return 1; }
 	rm -rf "$root"
+	if [ -z "$jre" ]; then
+		# As a new user's machine: the release's three suites, as the
+		# installer writes them.
+		retry debootstrap --variant=minbase --include="$(contents_of "$suite")" \
+			"$suite" "$root" "$url" || return 1
+		printf 'deb %s %s main\n' "$url" "$suite" "$url" "$suite-updates" \
+			"$(mirror -security)" "$suite-security" >"$root/etc/apt/sources.list"
+		in_root "$root" apt-get clean && contents_of "$suite" >"$root/.osidentity-ready"
+		return
+	fi
 	retry debootstrap --variant=minbase --include=adduser "$suite" "$root" "$url" || return 1
 	# The security suite of bullseye lacks the i386 files in this archive.
 	printf 'deb %s %s main\n' "$url" "$suite" "$url" "$suite-updates" >"$root/etc/apt/sources.list"
@@ -76,7 +100,7 @@ make_root() { # suite, root: run in a private mount namespace
 		retry in_root "$root" apt-get install -y -q --no-install-recommends "$jre:i386" &&
 		retry in_root "$root" apt-get install -y -q --no-install-recommends $tools &&
 		in_root "$root" apt-get clean &&
-		echo "$jre $tools" >"$root/.osidentity-ready"
+		contents_of "$suite" >"$root/.osidentity-ready"
 }
 
 if [ "${1:-}" = --make-root ]; then
@@ -85,21 +109,58 @@ if [ "${1:-}" = --make-root ]; then
 fi
 
 cached_root() { # suite: made once, and again when what goes into it changes
-	[ "$(cat "$cache/$1/.osidentity-ready" 2>/dev/null)" = "$(jre_of "$1") $tools" ] && return
+	[ "$(cat "$cache/$1/.osidentity-ready" 2>/dev/null)" = "$(contents_of "$1")" ] && return
 	echo "== making a minbase root of $1 in $cache/$1 (once; some minutes)" >&2
 	mkdir -p "$cache"
 	unshare --mount --propagation private sh "$0" --make-root "$1" "$cache/$1" >"$cache/$1.log" 2>&1 ||
 		{ tail -n 30 "$cache/$1.log"; echo "FAILED: $1: cannot make its root"; return 1; } >&2
 }
 
+overlay_root() { # suite, scratch: the cached root, written to on an overlay
+	root=$2/root
+	mkdir -p "$root" "$2/upper" "$2/work"
+	mount -t overlay -o "lowerdir=$cache/$1,upperdir=$2/upper,workdir=$2/work" "$1" "$root"
+}
+
+# `make demo` as a new user runs it, in a private mount namespace. apt's
+# downloads are kept for the next run.
+if [ "${1:-}" = --demo-test ]; then
+	suite=$2 scratch=$3
+	overlay_root "$suite" "$scratch" || exit 1
+	mkdir -p "$cache/$suite-archives"
+	mount --bind "$cache/$suite-archives" "$root/var/cache/apt/archives" || exit 1
+	echo "deb http://127.0.0.1:9/debian $suite main" >"$root/etc/apt/sources.list.d/unreachable.list"
+	mkdir "$root/src"
+	git -C "$top" ls-files -z | tar -C "$top" --null -T - -cf - | tar -C "$root/src" -xf -
+	start=$(date +%s)
+	out=$(in_root "$root" sh -c 'cd /src && HOST_SYS=examples/poweredge-r740 make demo' 2>&1)
+	status=$?
+	printf '%s\n' "$out" | sed "s/^/$suite make demo: /"
+	echo "$suite: make demo took $(($(date +%s) - start)) s"
+	sample=$top/examples/poweredge-r740/class/dmi/id
+	host=$(dpkg --print-architecture)
+	preset=$("$top/scripts/targets" deb preset | awk -v host="$host" '$1 == host { print $2 }')
+	check "$suite: make demo succeeds" test $status -eq 0
+	check "$suite: it shows the sample's UUID" contains "$out" "hardware UUID: $(tr a-f A-F <$sample/product_uuid)"
+	check "$suite: it shows the sample's serial number" contains "$out" "serial number: $(cat $sample/product_serial)"
+	check "$suite: the C++ example shows them too" contains "$out" "C++ caller ($preset): hardware UUID:"
+	check "$suite: it names the index it could not fetch" contains "$out" "could not fetch http://127.0.0.1:9/"
+	check "$suite: at most 25 lines" test "$(printf '%s\n' "$out" | wc -l)" -le 25
+	check "$suite: no foreign architecture added" test -z "$(in_root "$root" dpkg --print-foreign-architectures)"
+	installed() { in_root "$root" dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q ' installed$'; }
+	for package in googletest valgrind podman qemu-user-static clang lintian dpkg-dev rpm; do
+		check "$suite: $package (the tests' alone) is not installed" fails installed "$package"
+	done
+	check "$suite: the host's target alone is built" test "$(ls "$root/src/build" | grep -vx logs)" = "$preset"
+	[ "$failures" -eq 0 ]
+	exit
+fi
+
 # On an overlay of the cached root, over the sample server's DMI tree in the
 # kernel's modes: run in a private mount namespace.
 if [ "${1:-}" = --test ]; then
 	suite=$2 scratch=$3
-	root=$scratch/root
-	mkdir -p "$root" "$scratch/upper" "$scratch/work"
-	mount -t overlay -o "lowerdir=$cache/$suite,upperdir=$scratch/upper,workdir=$scratch/work" \
-		"$suite" "$root" || exit 1
+	overlay_root "$suite" "$scratch" || exit 1
 	mount -t tmpfs -o mode=755 dmi-tree "$root/sys" || exit 1
 	sample_dmi_tree "$root/sys"
 	cp "$jar" "$root/tmp/"
@@ -193,6 +254,14 @@ fi
 if [ "${1:-}" = --root ]; then
 	cached_root "$2" && echo "$cache/$2"
 	exit
+fi
+if [ "${1:-}" = --demo ]; then
+	cached_root "$2" || exit 1
+	scratch=$(mktemp -d)
+	unshare --mount --propagation private sh "$0" --demo-test "$2" "$scratch"
+	status=$?
+	rm -rf "$scratch"
+	exit $status
 fi
 status=0
 for suite in "$@"; do
