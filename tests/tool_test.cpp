@@ -47,7 +47,13 @@ class Tree {
 	std::string dmi() const { return root_ + "/class/dmi/id"; }
 	std::string write(const std::string &attribute, const std::string &bytes) const
 	{
-		std::string path = dmi() + "/" + attribute;
+		return put("class/dmi/id/" + attribute, bytes);
+	}
+	/* A file anywhere in the tree: "proc/" holds what HOST_PROC shows. */
+	std::string put(const std::string &relative, const std::string &bytes) const
+	{
+		std::string path = root_ + "/" + relative;
+		std::system(("mkdir -p \"$(dirname '" + path + "')\"").c_str());
 		std::ofstream(path, std::ios::binary) << bytes;
 		chmod(path.c_str(), 0644);
 		return path;
@@ -57,8 +63,9 @@ class Tree {
 	std::string root_;
 };
 
-/* Runs command (a program and its arguments) with HOST_SYS set to host_sys,
- * unless that is null. */
+/* Runs command (a program and its arguments) with HOST_SYS set to host_sys
+ * and HOST_PROC to its proc folder, unless host_sys is null: the machine's own
+ * device tree and /proc/sysinfo never reach a test. */
 Outcome run(std::vector<std::string> command, const char *host_sys)
 {
 	char out_path[] = "/tmp/tool-out.XXXXXX", err_path[] = "/tmp/tool-err.XXXXXX";
@@ -71,10 +78,13 @@ Outcome run(std::vector<std::string> command, const char *host_sys)
 		for (std::string &word : command)
 			argv.push_back(word.data());
 		argv.push_back(nullptr);
-		if (host_sys)
+		if (host_sys) {
 			setenv("HOST_SYS", host_sys, 1);
-		else
+			setenv("HOST_PROC", (std::string(host_sys) + "/proc").c_str(), 1);
+		} else {
 			unsetenv("HOST_SYS");
+			unsetenv("HOST_PROC");
+		}
 		execvp(argv[0], argv.data());
 		_exit(127);
 	}
@@ -186,8 +196,11 @@ TEST_F(DmiTree, NoValue)
 		const char *key;
 		const char *reason; // on standard error
 	} cases[] = {
-		{"missing file", "product_serial", nullptr, "system.hardware.serial",
-		 "No such file"},
+		{"missing file", "product_serial", nullptr, "smbios.system.serial", "No such file"},
+		{"missing file, other sources", "product_serial", nullptr, "system.hardware.serial",
+		 ": no source had a value\n"},
+		{"empty file, other sources", "product_uuid", "\n", "system.hardware.uuid",
+		 "/product_uuid is empty)\n"},
 		{"empty file", "product_uuid", "", "smbios.system.uuid", "is empty"},
 		{"line feed only", "sys_vendor", "\n", "system.hardware.vendor", "is empty"},
 		{"unknown key", nullptr, nullptr, "system.hardware.colour", "unknown key"},
@@ -221,6 +234,15 @@ TEST_F(DmiTree, NoValue)
 		 "placeholder"},
 		{"two X", "product_serial", "xX\n", "system.hardware.serial", "placeholder"},
 		{"stars", "product_serial", "\t********\n", "smbios.system.serial", "placeholder"},
+		{"AMI's UUID before SMBIOS 2.6", "product_uuid",
+		 "00020003-0004-0005-0006-000700080009\n", "smbios.system.uuid", "placeholder"},
+		{"Dell's blank service tag", "product_uuid",
+		 "4c4c4544-0000-2010-8020-80c04f202020\n", "smbios.system.uuid", "placeholder"},
+		{"Insyde's serial", "product_serial", "Type1 - 123456789\n", "smbios.system.serial",
+		 "placeholder"},
+		{"Unknown", "product_serial", "unknown\n", "smbios.system.serial", "placeholder"},
+		{"coreboot's", "product_serial", "123456789\n", "smbios.system.serial",
+		 "placeholder"},
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
@@ -260,6 +282,10 @@ TEST_F(DmiTree, NearPlaceholdersAreValues)
 		{"product_name", "To Be Filled By O.E.M.\n", "smbios.system.product",
 		 "To Be Filled By O.E.M.\n"},
 		{"bios_version", "0000\n", "system.firmware.version", "0000\n"},
+		{"product_serial", "1234567890A\n", "system.hardware.serial", "1234567890A\n"},
+		{"product_serial", "Unknown-7F3K2\n", "system.hardware.serial", "Unknown-7F3K2\n"},
+		// Power's system-id alone has "unavailable" for a placeholder.
+		{"product_serial", "unavailable\n", "system.hardware.serial", "unavailable\n"},
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.contents);
@@ -283,28 +309,165 @@ TEST_F(DmiTree, UnreadableFile)
 	struct {
 		mode_t as_root, as_owner;
 		const char *readers; // %u: the file's group, or its owner
+		const char *key;
+		const char *after; // a key with sources beyond DMI says that none had a value
 	} cases[] = {
-		{0440, 0040, " (a caller in group %u, or root, can read it)"},
-		{0400, 0000, " (mode %04o, owner uid %u: no group can read it)"},
+		{0440, 0040, " (a caller in group %u, or root, can read it)",
+		 "smbios.system.serial", "\n"},
+		{0400, 0000, " (mode %04o, owner uid %u: no group can read it)",
+		 "smbios.system.serial", "\n"},
+		{0440, 0040, " (a caller in group %u, or root, can read it)",
+		 "system.hardware.serial", "; no other source had one\n"},
 	};
 	for (const auto &c : cases) {
 		mode_t mode = root ? c.as_root : c.as_owner;
 		chmod(path.c_str(), mode);
 		Outcome r = root ? run({"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup",
-					"--clear-groups", TOOL, "--udi", computer, "--key",
-					"system.hardware.serial"},
+					"--clear-groups", TOOL, "--udi", computer, "--key", c.key},
 				       tree.root().c_str())
-				 : ask("system.hardware.serial", tree);
+				 : ask(c.key, tree);
 		char readers[100];
 		if (mode & S_IRGRP)
 			snprintf(readers, sizeof readers, c.readers, (unsigned)getegid());
 		else
 			snprintf(readers, sizeof readers, c.readers, (unsigned)mode,
 				 (unsigned)geteuid());
-		expect_no_value(r, "system.hardware.serial");
-		EXPECT_NE(r.err.find(std::string("Permission denied") + readers + "\n"),
+		expect_no_value(r, c.key);
+		EXPECT_NE(r.err.find(std::string("Permission denied") + readers + c.after),
 			  std::string::npos)
 			<< r.err;
+	}
+}
+
+/* Machines without DMI (or with placeholders in it), laid out as their
+ * kernels show them: device-tree strings end in NUL (drivers/of/kobj.c),
+ * /proc/sysinfo pads its values with spaces (arch/s390/kernel/sysinfo.c),
+ * sysfs attributes end in a line feed (drivers/xen/sys-hypervisor.c,
+ * drivers/base/soc.c). Each answer as the tool prints it, or null for none. */
+struct Machine {
+	const char *name;
+	std::vector<std::pair<std::string, std::string>>
+		files;			     // under HOST_SYS; proc/ is HOST_PROC
+	const char *uuid;		     // system.hardware.uuid
+	const char *serial;		     // system.hardware.serial
+	const char *smbios_serial = nullptr; // DMI's alone
+};
+
+const std::string device_tree = "firmware/devicetree/base/";
+using namespace std::string_literals;
+
+/* A z/VM guest's /proc/sysinfo, after util-linux#685 (a KVM guest inside a
+ * z/VM guest), with the levels given. */
+std::string sysinfo(const std::string &levels)
+{
+	return "Manufacturer:         IBM             \n"
+	       "Type:                 2964\n"
+	       "Sequence Code:        0000000000012345\n"
+	       "Plant:                02  \n"
+	       "\n"
+	       "LPAR Number:          19\n"
+	       "LPAR Name:            LP19    \n" +
+	       levels;
+}
+const std::string lpar_uuid = "LPAR Extended Name:   LP19\n"
+			      "LPAR UUID:            6b2d1e4c-8f0a-4c3b-9e7d-1a2b3c4d5e6f\n";
+const std::string zvm_guest = "\nVM00 Name:            LINUX01 \n"
+			      "VM00 Control Program: z/VM    6.3.0   \n";
+
+const Machine machines[] = {
+	// /proc/device-tree/serial-number of a Raspberry Pi 4 (its forums' dumps)
+	{"Raspberry Pi",
+	 {{device_tree + "serial-number", "10000000a1b2c3d4\0"s},
+	  {device_tree + "model", "Raspberry Pi 4 Model B Rev 1.4\0"s}},
+	 nullptr,
+	 "10000000a1b2c3d4"},
+	// a PowerVM partition: lshw's reports show system-id as IBM, plant, serial
+	{"PowerVM partition",
+	 {{device_tree + "ibm,partition-uuid", "5e8c07b1-3a3d-4a59-9c14-2b5e8e7f0d21\0"s},
+	  {device_tree + "system-id", "IBM,02783C0BW\0"s}},
+	 "5E8C07B1-3A3D-4A59-9C14-2B5E8E7F0D21",
+	 "IBM,02783C0BW"},
+	// QEMU's pseries machine: vm,uuid with -uuid; system-id as skiboot leaves it
+	{"Power KVM guest",
+	 {{device_tree + "vm,uuid", "c2a9d3a0-5f4e-4b1c-8d9e-0123456789ab\0"s},
+	  {device_tree + "system-id", "unavailable\0"s}},
+	 "C2A9D3A0-5F4E-4B1C-8D9E-0123456789AB",
+	 nullptr},
+	{"Power KVM guest without -uuid",
+	 {{device_tree + "model", "IBM pSeries (emulated by qemu)\0"s}},
+	 nullptr,
+	 nullptr},
+	{"z/VM guest: its own UUID, not the partition's",
+	 {{"proc/sysinfo",
+	   sysinfo(lpar_uuid + zvm_guest +
+		   "VM00 UUID:            0c1d2e3f-4a5b-4c6d-8e7f-8091a2b3c4d5\n")}},
+	 "0C1D2E3F-4A5B-4C6D-8E7F-8091A2B3C4D5",
+	 "0000000000012345"},
+	{"z/VM guest without a UUID",
+	 {{"proc/sysinfo", sysinfo(lpar_uuid + zvm_guest)}},
+	 nullptr,
+	 "0000000000012345"},
+	{"DPM partition",
+	 {{"proc/sysinfo", sysinfo(lpar_uuid)}},
+	 "6B2D1E4C-8F0A-4C3B-9E7D-1A2B3C4D5E6F",
+	 "0000000000012345"},
+	{"classic partition", {{"proc/sysinfo", sysinfo("")}}, nullptr, "0000000000012345"},
+	{"Xen guest",
+	 {{"hypervisor/uuid", "4e1c6b0a-93f2-4d6e-a1b7-2c3d4e5f6a7b\n"}},
+	 "4E1C6B0A-93F2-4D6E-A1B7-2C3D4E5F6A7B",
+	 nullptr},
+	{"Xen's dom0",
+	 {{"hypervisor/uuid", "00000000-0000-0000-0000-000000000000\n"}},
+	 nullptr,
+	 nullptr},
+	// soc0 of an i.MX8M board: the SoC's unique id, in hex
+	{"i.MX board",
+	 {{"devices/soc0/serial_number", "0E1A2B3C4D5E6F70\n"},
+	  {"devices/soc0/soc_id", "i.MX8MM\n"}},
+	 nullptr,
+	 "0E1A2B3C4D5E6F70"},
+	{"Rockchip PX30 board",
+	 {{device_tree + "serial-number", "c3d9b8674f4b94f6\0"s}},
+	 nullptr,
+	 nullptr},
+	{"server with DMI and a device tree: DMI answers",
+	 {{"class/dmi/id/product_uuid", "a1b2c3d4-0000-4000-8000-00000000beef\n"},
+	  {"class/dmi/id/product_serial", "SRV-42\n"},
+	  {device_tree + "serial-number", "DT-SERIAL\0"s},
+	  {device_tree + "vm,uuid", "ffffffff-0000-4000-8000-000000000001\0"s}},
+	 "A1B2C3D4-0000-4000-8000-00000000BEEF",
+	 "SRV-42",
+	 "SRV-42"},
+	{"DMI placeholder, device-tree serial behind it",
+	 {{"class/dmi/id/product_serial", "To Be Filled By O.E.M.\n"},
+	  {device_tree + "serial-number", "BOARD-7\0"s}},
+	 nullptr,
+	 "BOARD-7"},
+};
+
+TEST(Firmware, EachMachineAnswersFromItsSources)
+{
+	for (const Machine &m : machines) {
+		SCOPED_TRACE(m.name);
+		Tree tree;
+		for (const auto &[path, bytes] : m.files)
+			tree.put(path, bytes);
+		const std::pair<const char *, const char *> answers[] = {
+			{"system.hardware.uuid", m.uuid},
+			{"system.hardware.serial", m.serial},
+			{"smbios.system.serial", m.smbios_serial},
+			{"smbios.system.uuid", m.smbios_serial ? m.uuid : nullptr},
+		};
+		for (const auto &[key, answer] : answers) {
+			SCOPED_TRACE(key);
+			Outcome r = ask(key, tree);
+			if (answer) {
+				EXPECT_EQ(r.status, 0);
+				EXPECT_EQ(r.out, answer + "\n"s);
+			} else {
+				expect_no_value(r, key);
+			}
+		}
 	}
 }
 
@@ -393,6 +556,14 @@ TEST_F(DmiTree, PrivilegedCopyIgnoresHostSys)
 		} else {
 			EXPECT_EQ(r.out, real);
 		}
+
+		/* Nor /proc: where the machine's DMI has no serial number, the
+		 * sysinfo of HOST_PROC would answer. */
+		tree.put("proc/sysinfo", "Sequence Code:        FROM-HOST-PROC\n");
+		r = run({"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+			 copy, "--udi", computer, "--key", "system.hardware.serial"},
+			tree.root().c_str());
+		EXPECT_EQ(r.out.find("FROM-HOST-PROC"), std::string::npos) << r.out;
 	}
 }
 
@@ -404,6 +575,7 @@ TEST_F(DmiTree, LibraryEndToEnd)
 	tool_dir.erase(tool_dir.rfind('/'));
 	setenv("PATH", (tool_dir + ":" + saved_path).c_str(), 1);
 	setenv("HOST_SYS", tree.root().c_str(), 1);
+	setenv("HOST_PROC", (tree.root() + "/proc").c_str(), 1);
 
 	char *uuid = library::getOSUUID();
 	char *serial = library::getOSSerial();
@@ -417,8 +589,14 @@ TEST_F(DmiTree, LibraryEndToEnd)
 	tree.write("product_serial", "To Be Filled By O.E.M.\n");
 	EXPECT_EQ(library::getOSSerial(), nullptr);
 
+	/* A board: a device tree behind the placeholder. */
+	tree.put("firmware/devicetree/base/serial-number", std::string("BOARD-SERIAL\0", 13));
+	EXPECT_EQ(library::call(library::getOSSerial), "BOARD-SERIAL");
+	EXPECT_EQ(library::getOSUUID(), nullptr);
+
 	setenv("PATH", saved_path.c_str(), 1);
 	unsetenv("HOST_SYS");
+	unsetenv("HOST_PROC");
 }
 
 } // namespace

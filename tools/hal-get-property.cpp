@@ -1,16 +1,21 @@
 /*
  * hal-get-property: answers HAL's questions about the computer from the
- * kernel's DMI attributes, for systems that no longer have HAL.
+ * kernel's firmware tables, for systems that no longer have HAL.
  *
  *   hal-get-property --udi /org/freedesktop/Hal/devices/computer --key KEY
  *
  * prints the property's value and a line feed, or nothing (and a line on
- * standard error) when it has none. The attributes are read under
- * $HOST_SYS/class/dmi/id/ (HOST_SYS defaults to /sys).
+ * standard error) when it has none. Each key has an ordered list of sources,
+ * and the first with a value answers: DMI's attributes under
+ * $HOST_SYS/class/dmi/id/ first, then, for the UUID and the serial number,
+ * the device tree ($HOST_SYS/firmware/devicetree/base/), IBM Z's
+ * $HOST_PROC/sysinfo and other files under $HOST_SYS. HOST_SYS defaults to
+ * /sys, HOST_PROC to /proc.
  *
- * It may be installed set-group-ID to a group that can read the attributes
- * that only root can read by default; it then opens one of them with that
- * group and gives the group up before it reads or writes anything.
+ * It may be installed set-group-ID to a group that can read the DMI
+ * attributes that only root can read by default; it then opens one of them
+ * with that group and gives the group up before it reads or writes anything.
+ * Every other source is world-readable and is opened after that.
  */
 #include <cctype>
 #include <cerrno>
@@ -29,55 +34,123 @@ const char usage[] = "usage: hal-get-property --udi UDI --key KEY\n";
 
 enum exit_code { found = 0, no_value = 1, bad_usage = 2 };
 
+/* A source other than DMI, and how its file holds the value. */
+enum source_kind {
+	end_of_sources,
+	sysfs_file,  // a file under HOST_SYS, one line
+	device_tree, // a property under HOST_SYS/firmware/devicetree/base, up to its NUL
+	sysinfo,     // the line "NAME:   value" of HOST_PROC/sysinfo
+};
+
+struct source {
+	source_kind kind;
+	const char *name;
+	const char *unless = nullptr; // sysinfo: a line whose presence rules this one out
+};
+
+/* Machines without DMI. The formats are the kernel's: drivers/of/kobj.c
+ * (device-tree strings end in NUL), arch/s390/kernel/sysinfo.c,
+ * drivers/xen/sys-hypervisor.c, drivers/base/soc.c. */
+const source firmware_uuids[] = {
+	{device_tree, "ibm,partition-uuid"}, // PowerVM partition
+	{device_tree, "vm,uuid"},	     // Power KVM guest
+	{sysinfo, "VM00 UUID"},		     // IBM Z: the innermost z/VM or KVM guest
+	/* A DPM partition; its guests share it, so not where a guest level is listed. */
+	{sysinfo, "LPAR UUID", "VM00 Name"},
+	{sysfs_file, "hypervisor/uuid"}, // Xen guest
+	{end_of_sources, nullptr},
+};
+
+const source firmware_serials[] = {
+	{device_tree, "serial-number"},		    // boards, some Power machines
+	{device_tree, "system-id"},		    // Power: "IBM," plant and serial
+	{sysinfo, "Sequence Code"},		    // IBM Z
+	{sysfs_file, "devices/soc0/serial_number"}, // the SoC's unique id (i.MX)
+	{end_of_sources, nullptr},
+};
+
+const source dmi_alone[] = {{end_of_sources, nullptr}};
+
+/* What the value is: UUIDs and serial numbers have placeholders. */
+enum value_kind { plain, uuid, serial };
+
+/* The only way from a key to a file: keys name no paths. DMI's attribute is
+ * asked first; the other sources after it, in order. */
 struct property {
 	const char *key;
 	const char *attribute;
+	value_kind kind;
+	const source *others;
 };
 
-/* The only way from a key to a file: keys name no paths. */
 const property properties[] = {
-	{"system.hardware.uuid", "product_uuid"},
-	{"smbios.system.uuid", "product_uuid"},
-	{"system.hardware.serial", "product_serial"},
-	{"smbios.system.serial", "product_serial"},
-	{"system.hardware.vendor", "sys_vendor"},
-	{"smbios.system.manufacturer", "sys_vendor"},
-	{"system.hardware.product", "product_name"},
-	{"smbios.system.product", "product_name"},
-	{"system.hardware.version", "product_version"},
-	{"smbios.system.version", "product_version"},
-	{"system.firmware.vendor", "bios_vendor"},
-	{"smbios.bios.vendor", "bios_vendor"},
-	{"system.firmware.version", "bios_version"},
-	{"smbios.bios.version", "bios_version"},
-	{"system.firmware.release_date", "bios_date"},
-	{"smbios.bios.release_date", "bios_date"},
-	{"system.chassis.manufacturer", "chassis_vendor"},
-	{"smbios.chassis.manufacturer", "chassis_vendor"},
+	{"system.hardware.uuid", "product_uuid", uuid, firmware_uuids},
+	{"smbios.system.uuid", "product_uuid", uuid, dmi_alone},
+	{"system.hardware.serial", "product_serial", serial, firmware_serials},
+	{"smbios.system.serial", "product_serial", serial, dmi_alone},
+	{"system.hardware.vendor", "sys_vendor", plain, dmi_alone},
+	{"smbios.system.manufacturer", "sys_vendor", plain, dmi_alone},
+	{"system.hardware.product", "product_name", plain, dmi_alone},
+	{"smbios.system.product", "product_name", plain, dmi_alone},
+	{"system.hardware.version", "product_version", plain, dmi_alone},
+	{"smbios.system.version", "product_version", plain, dmi_alone},
+	{"system.firmware.vendor", "bios_vendor", plain, dmi_alone},
+	{"smbios.bios.vendor", "bios_vendor", plain, dmi_alone},
+	{"system.firmware.version", "bios_version", plain, dmi_alone},
+	{"smbios.bios.version", "bios_version", plain, dmi_alone},
+	{"system.firmware.release_date", "bios_date", plain, dmi_alone},
+	{"smbios.bios.release_date", "bios_date", plain, dmi_alone},
+	{"system.chassis.manufacturer", "chassis_vendor", plain, dmi_alone},
+	{"smbios.chassis.manufacturer", "chassis_vendor", plain, dmi_alone},
 };
 
 /* Values that firmware leaves where its maker set none, shared by thousands
  * of machines: they identify no machine, so the tool has no value for them.
  * Compared without regard to case, with surrounding white space removed. A
- * null value stands for one character, repeated ("0000", "XXXX", "****"). */
+ * null value stands for one character, repeated ("0000", "XXXX", "****").
+ * An entry with a source's name holds for that source alone. */
 struct placeholder {
-	const char *attribute;
+	value_kind kind;
 	const char *value;
+	const char *source = nullptr;
 };
 
 const placeholder placeholders[] = {
-	{"product_uuid", "00000000-0000-0000-0000-000000000000"}, // not present
-	{"product_uuid", "FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF"}, // not set
-	{"product_uuid", "03000200-0400-0500-0006-000700080009"}, // AMI's default
-	{"product_serial", "To Be Filled By O.E.M."},
-	{"product_serial", "Default string"},
-	{"product_serial", "System Serial Number"},
-	{"product_serial", "Not Specified"},
-	{"product_serial", "Not Applicable"},
-	{"product_serial", "None"},
-	{"product_serial", "N/A"},
-	{"product_serial", "0123456789"},
-	{"product_serial", nullptr},
+	{uuid, "00000000-0000-0000-0000-000000000000"}, // not present; Xen's dom0, QEMU
+	{uuid, "FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF"}, // not set
+	{uuid, "03000200-0400-0500-0006-000700080009"}, // AMI's default
+	// AMI's default as the kernel prints it for SMBIOS before 2.6 (FreeBSD's
+	// rc.d/hostid, FOG's list)
+	{uuid, "00020003-0004-0005-0006-000700080009"},
+	{uuid, "12345678-1234-5678-90AB-CDDEEFAABBCC"}, // Insyde's default (FOG)
+	{uuid, "4C4C4544-0000-2010-8020-80C04F202020"}, // Dell, blank service tag (FreeBSD)
+	// FreeBSD's rc.d/hostid and FOG's list
+	{uuid, "07090201-0103-0301-0807-060504030201"},
+	{uuid, "11111111-2222-3333-4444-555555555555"},
+	{uuid, "58585858-5858-5858-5858-585858585858"},
+	{uuid, "FEFEFEFE-FEFE-FEFE-FEFE-FEFEFEFEFEFE"},
+	{uuid, "FFFFFF00-FFFF-FFFF-FFFF-FFFFFFFFFFFF"},
+	{serial, "To Be Filled By O.E.M."},
+	{serial, "Default string"},
+	{serial, "System Serial Number"},
+	{serial, "Not Specified"},
+	{serial, "Not Applicable"},
+	{serial, "None"},
+	{serial, "N/A"},
+	{serial, "0123456789"},
+	{serial, "123456789"},	       // coreboot on System76 (FOG)
+	{serial, "Type1 - 123456789"}, // Insyde
+	// FOG's list, OpenShift's assisted installer
+	{serial, "Chassis Serial Number"},
+	{serial, "Base Board Serial Number"},
+	{serial, "To Be Set By OEM"},
+	{serial, "Enter Serial"},
+	{serial, "Not Available"},
+	{serial, "Unknown"},
+	{serial, "Unspecified System Serial Number"},
+	{serial, "c3d9b8674f4b94f6"}, // every Rockchip PX30 board (JeffyCN/meta-rockchip#72)
+	{serial, "unavailable", "system-id"}, // skiboot, where the firmware has none
+	{serial, nullptr},
 };
 
 bool repeats_one_character(const char *text, size_t length)
@@ -90,7 +163,7 @@ bool repeats_one_character(const char *text, size_t length)
 	return true;
 }
 
-bool is_placeholder(const char *attribute, const char *value, size_t length)
+bool is_placeholder(value_kind kind, const char *source, const char *value, size_t length)
 {
 	while (length > 0 && isspace((unsigned char)value[0])) {
 		value++;
@@ -99,7 +172,7 @@ bool is_placeholder(const char *attribute, const char *value, size_t length)
 	while (length > 0 && isspace((unsigned char)value[length - 1]))
 		length--;
 	for (const placeholder &p : placeholders) {
-		if (strcmp(p.attribute, attribute) != 0)
+		if (p.kind != kind || (p.source && strcmp(p.source, source) != 0))
 			continue;
 		if (p.value ? strlen(p.value) == length && strncasecmp(p.value, value, length) == 0
 			    : repeats_one_character(value, length))
@@ -108,19 +181,12 @@ bool is_placeholder(const char *attribute, const char *value, size_t length)
 	return false;
 }
 
-const char *attribute_of(const char *key)
+const property *property_of(const char *key)
 {
 	for (const property &p : properties)
 		if (strcmp(p.key, key) == 0)
-			return p.attribute;
+			return &p;
 	return nullptr;
-}
-
-/* HAL took the UUID from dmidecode, which prints it in upper case; values
- * bound to what HAL said must keep matching. */
-bool is_uuid(const char *attribute)
-{
-	return strcmp(attribute, "product_uuid") == 0;
 }
 
 struct options {
@@ -146,10 +212,17 @@ bool parse(int argc, char **argv, options &o)
 	return o.udi && o.key;
 }
 
-/* An attribute, opened while the tool may still hold its group. */
+/* A set-group-ID or privileged copy must not be pointed elsewhere. */
+const char *host_folder(const char *variable, const char *fallback)
+{
+	const char *folder = secure_getenv(variable);
+	return folder && *folder ? folder : fallback;
+}
+
+/* The DMI attribute, opened while the tool may still hold its group. */
 struct attribute_file {
-	const char *attribute = nullptr; // null for a key not in the table
-	char path[4096] = "";		 // empty when HOST_SYS makes it too long
+	const property *key = nullptr; // null for a key not in the table
+	char path[4096] = "";	       // empty when HOST_SYS makes it too long
 	int fd = -1;
 	int error = 0; // errno of the failed open
 };
@@ -158,15 +231,12 @@ struct attribute_file {
  * opens the attribute that the key names, and nothing else. */
 void open_attribute(const char *key, attribute_file &file)
 {
-	file.attribute = attribute_of(key);
-	if (!file.attribute)
+	file.key = property_of(key);
+	if (!file.key)
 		return;
-	/* A set-group-ID or privileged copy must not be pointed elsewhere. */
-	const char *sys = secure_getenv("HOST_SYS");
-	if (!sys || !*sys)
-		sys = "/sys";
-	if (snprintf(file.path, sizeof file.path, "%s/class/dmi/id/%s", sys, file.attribute) >=
-	    (int)sizeof file.path) {
+	if (snprintf(file.path, sizeof file.path, "%s/class/dmi/id/%s",
+		     host_folder("HOST_SYS", "/sys"),
+		     file.key->attribute) >= (int)sizeof file.path) {
 		file.path[0] = '\0';
 		return;
 	}
@@ -239,9 +309,88 @@ bool write_all(int fd, const char *bytes, size_t length)
 	return true;
 }
 
+/* Where a source's value lies in its file's bytes; false where it holds none. */
+bool find_value(const source &from, char *bytes, size_t size, char *&value, size_t &length)
+{
+	value = bytes;
+	length = size;
+	if (from.kind == device_tree) {
+		length = strnlen(bytes, size);
+		return true;
+	}
+	if (from.kind == sysfs_file) {
+		if (length > 0 && bytes[length - 1] == '\n')
+			length--;
+		return true;
+	}
+	/* sysinfo: "Name:", spaces, then the value, padded with spaces. */
+	bool found = false;
+	for (char *line = bytes, *end; line < bytes + size; line = end + 1) {
+		end = static_cast<char *>(memchr(line, '\n', bytes + size - line));
+		if (!end)
+			end = bytes + size;
+		char *colon = static_cast<char *>(memchr(line, ':', end - line));
+		if (!colon)
+			continue;
+		size_t name_length = colon - line;
+		auto names = [&](const char *name) {
+			return name && strlen(name) == name_length &&
+			       memcmp(line, name, name_length) == 0;
+		};
+		if (names(from.unless))
+			return false;
+		if (!names(from.name) || found)
+			continue;
+		found = true;
+		for (value = colon + 1; value < end && *value == ' ';)
+			value++;
+		for (length = end - value; length > 0 && value[length - 1] == ' ';)
+			length--;
+	}
+	return found;
+}
+
+/* Reads one source other than DMI, after the group is given up. */
+bool read_source(const source &from, char *bytes, size_t size, char *&value, size_t &length)
+{
+	char path[4096];
+	int written = from.kind == sysinfo ? snprintf(path, sizeof path, "%s/sysinfo",
+						      host_folder("HOST_PROC", "/proc"))
+		      : from.kind == device_tree
+			      ? snprintf(path, sizeof path, "%s/firmware/devicetree/base/%s",
+					 host_folder("HOST_SYS", "/sys"), from.name)
+			      : snprintf(path, sizeof path, "%s/%s",
+					 host_folder("HOST_SYS", "/sys"), from.name);
+	if (written >= (int)sizeof path)
+		return false;
+	int fd = open(path, O_RDONLY | O_CLOEXEC);
+	size_t read_bytes;
+	return fd >= 0 && read_attribute(fd, bytes, size, read_bytes) == 0 &&
+	       find_value(from, bytes, read_bytes, value, length);
+}
+
+/* Prints the value and a line feed. HAL took the UUID from dmidecode, which
+ * prints it in upper case; values bound to what HAL said must keep matching.
+ * bytes has room for the line feed behind the value. */
+int print_value(const char *key, value_kind kind, char *bytes, const char *value, size_t length)
+{
+	memmove(bytes, value, length);
+	if (kind == uuid)
+		for (size_t i = 0; i < length; i++)
+			if (bytes[i] >= 'a' && bytes[i] <= 'z')
+				bytes[i] = bytes[i] - 'a' + 'A';
+	bytes[length++] = '\n';
+	if (!write_all(STDOUT_FILENO, bytes, length)) {
+		fprintf(stderr, "hal-get-property: %s: cannot write: %s\n", key, strerror(errno));
+		return no_value;
+	}
+	return found;
+}
+
+/* A value from the first source that has one; DMI's attribute first. */
 int print_property(const char *key, attribute_file &file)
 {
-	if (!file.attribute) {
+	if (!file.key) {
 		fprintf(stderr, "hal-get-property: %s: unknown key\n", key);
 		return no_value;
 	}
@@ -249,42 +398,50 @@ int print_property(const char *key, attribute_file &file)
 		fprintf(stderr, "hal-get-property: %s: HOST_SYS is too long\n", key);
 		return no_value;
 	}
+	value_kind kind = file.key->kind;
 
 	/* A sysfs attribute is at most a page; room for the line feed behind it. */
-	char value[4096 + 1];
+	char bytes[4096 + 1];
 	size_t length = 0;
 	if (file.fd >= 0)
-		file.error = read_attribute(file.fd, value, sizeof value - 1, length);
+		file.error = read_attribute(file.fd, bytes, sizeof bytes - 1, length);
+	if (length > 0 && bytes[length - 1] == '\n')
+		length--;
+	/* Why DMI has no value, for the line on standard error. */
+	char reason[4096 + 200];
 	if (file.error) {
 		char readers[80] = "";
 		if (file.error == EACCES)
 			describe_readers(file.path, readers, sizeof readers);
-		fprintf(stderr, "hal-get-property: %s: no value: %s: %s%s\n", key, file.path,
-			strerror(file.error), readers);
-		return no_value;
-	}
-	if (length > 0 && value[length - 1] == '\n')
-		length--;
-	if (length == 0) {
-		fprintf(stderr, "hal-get-property: %s: no value: %s is empty\n", key, file.path);
-		return no_value;
-	}
-	if (is_placeholder(file.attribute, value, length)) {
-		fprintf(stderr, "hal-get-property: %s: no value: %s holds a firmware placeholder\n",
-			key, file.path);
-		return no_value;
+		snprintf(reason, sizeof reason, "%s: %s%s", file.path, strerror(file.error),
+			 readers);
+	} else if (length == 0) {
+		snprintf(reason, sizeof reason, "%s is empty", file.path);
+	} else if (is_placeholder(kind, file.key->attribute, bytes, length)) {
+		snprintf(reason, sizeof reason, "%s holds a firmware placeholder", file.path);
+	} else {
+		return print_value(key, kind, bytes, bytes, length);
 	}
 
-	if (is_uuid(file.attribute))
-		for (size_t i = 0; i < length; i++)
-			if (value[i] >= 'a' && value[i] <= 'z')
-				value[i] = value[i] - 'a' + 'A';
-	value[length++] = '\n';
-	if (!write_all(STDOUT_FILENO, value, length)) {
-		fprintf(stderr, "hal-get-property: %s: cannot write: %s\n", key, strerror(errno));
-		return no_value;
+	/* The other sources hold at most a page too, but /proc/sysinfo. */
+	static char other[64 * 1024 + 1];
+	for (const source *from = file.key->others; from->kind != end_of_sources; from++) {
+		char *value;
+		if (read_source(*from, other, sizeof other - 1, value, length) && length > 0 &&
+		    !is_placeholder(kind, from->name, value, length))
+			return print_value(key, kind, other, value, length);
 	}
-	return found;
+
+	if (file.key->others == dmi_alone)
+		fprintf(stderr, "hal-get-property: %s: no value: %s\n", key, reason);
+	else if (file.error && file.error != ENOENT)
+		fprintf(stderr, "hal-get-property: %s: no value: %s; no other source had one\n",
+			key, reason);
+	else if (file.error)
+		fprintf(stderr, "hal-get-property: %s: no source had a value\n", key);
+	else
+		fprintf(stderr, "hal-get-property: %s: no source had a value (%s)\n", key, reason);
+	return no_value;
 }
 
 } // namespace
