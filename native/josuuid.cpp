@@ -63,7 +63,9 @@ bool append(heap_string &accumulated, size_t &length, const char *chunk, size_t 
 }
 
 /* Everything the command wrote to its standard output, whatever its exit
- * status; null when it wrote nothing or the output could not be kept. */
+ * status; null when it wrote nothing, when the output could not be kept, and
+ * when it holds a NUL byte: that is no text, and cut at the NUL it could pass
+ * for the empty value, which means that HAL answered with white space. */
 heap_string capture(const char *command)
 {
 	command_output stream = run_command(command);
@@ -77,6 +79,8 @@ heap_string capture(const char *command)
 	while ((n = read_chunk(stream.get(), chunk)) > 0)
 		if (!append(accumulated, length, chunk, n))
 			return nullptr;
+	if (accumulated && memchr(accumulated.get(), '\0', length))
+		return nullptr;
 	return accumulated;
 }
 

@@ -23,7 +23,8 @@
  * The result is a NUL-terminated string without leading and trailing white
  * space, in a block from malloc: the caller owns it and releases it with
  * free(). NULL means that no value could be obtained. The empty string is a
- * value: HAL answered, with white space only.
+ * value: HAL answered, with white space only. An answer holding a NUL byte is
+ * no answer: the next key is asked.
  *
  * Both functions may be called from any thread, at any time, also several
  * at once; no set-up is needed.

@@ -51,11 +51,12 @@ const Case cases[] = {
 	{"exactly_one_chunk", chunk_of_128, std::nullopt, chunk_of_128, false},
 	{"one_chunk_and_a_byte", chunk_of_128 + "!", std::nullopt, chunk_of_128 + "!", false},
 	{"inner_space_kept", "\t A B \n", std::nullopt, "A B", false},
-	{"ends_at_nul_byte", "AB\0CD\n"s, std::nullopt, "AB", false},
-	{"space_before_nul_is_empty_value", "  \0XYZ"s, "WRONG\n", ""s, false},
-	{"nul_first_is_empty_value", "\0XYZ"s, "WRONG\n", ""s, false},
-	{"nul_after_chunk_boundary", chunk_of_128 + "Q\0tail"s, std::nullopt, chunk_of_128 + "Q",
-	 false},
+	// An answer holding a NUL byte is no answer: the second key is asked.
+	{"nul_byte_is_no_answer", "AB\0CD\n"s, "NEXT\n", "NEXT", true},
+	{"space_before_nul_is_no_answer", "  \0XYZ"s, std::nullopt, std::nullopt, true},
+	{"nul_first_is_no_answer", "\0GARBAGE"s, "NEXT\n", "NEXT", true},
+	{"nul_after_chunk_boundary", chunk_of_128 + "Q\0tail"s, "NEXT\n", "NEXT", true},
+	{"nul_bytes_in_both", "A\0"s, "\0B"s, std::nullopt, true},
 	{"high_bytes_unchanged", "\xc3\xa9t\xc3\xa9\xff\n", std::nullopt, "\xc3\xa9t\xc3\xa9\xff",
 	 false},
 };

@@ -34,7 +34,11 @@ if $demo; then
 	# shellcheck disable=SC2086
 	"$java" $options -jar "$classpath" >"$output" 2>&1
 	status=$?
-	grep -q '^  hardware UUID: JAR-UUID-1$' "$output" || status=1
+	# On the module path too, named as its manifest names the automatic module.
+	# shellcheck disable=SC2086
+	"$java" $options --enable-native-access=org.korvane.mardel --module-path "$classpath" \
+		-m org.korvane.mardel/org.korvane.mardel.Demo >>"$output" 2>&1 || status=1
+	[ "$(grep -c '^  hardware UUID: JAR-UUID-1$' "$output")" -eq 2 ] || status=1
 else
 	selections=
 	for class in "$@"; do

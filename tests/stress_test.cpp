@@ -168,7 +168,7 @@ TEST_F(Stress, HostileAnswers)
 	const Hostile cases[] = {
 		{"huge", huge, huge},
 		{"huge white space", std::string(1 << 20, ' ') + "\n", ""s},
-		{"nul bytes", "V\0\0W"s + std::string(1000, '\0'), "V"s},
+		{"nul bytes", "V\0\0W"s + std::string(1000, '\0'), std::nullopt},
 		{"high bytes", high_bytes, high_bytes},
 		{"control bytes", "\x01\x02\x7f", "\x01\x02\x7f"s},
 	};
