@@ -567,6 +567,61 @@ TEST_F(DmiTree, PrivilegedCopyIgnoresHostSys)
 	}
 }
 
+/* Where the kernel does not apply a set-group-ID copy's group, its one line
+ * says so, why, and which group to give the caller. Where it does, HOST_SYS
+ * is ignored and the machine's own DMI answers, without that note. */
+TEST_F(DmiTree, CopyWithoutItsGroupSaysWhy)
+{
+	if (geteuid() != 0)
+		GTEST_SKIP() << "needs root to make a set-group-ID copy";
+	if (runs_under_emulation())
+		GTEST_SKIP() << "i386 programs run under qemu here; the kernel does not apply "
+				"set-group-ID to them";
+	std::string copy = tree.root() + "/hal-get-property";
+	ASSERT_EQ(std::system(("cp '" TOOL "' '" + copy + "' && chgrp adm '" + copy +
+			       "' && chmod 2755 '" + copy + "'")
+				      .c_str()),
+		  0);
+	std::string serial = tree.write("product_serial", "SECRET\n");
+	ASSERT_EQ(chown(serial.c_str(), 0, 4), 0); // adm, the copy's group
+	ASSERT_EQ(chmod(serial.c_str(), 0440), 0);
+	const std::string nosuid_mount =
+		"mount --bind \"$0\" \"$0\" && mount -o remount,bind,nosuid \"$0\" && exec \"$@\"";
+	const struct {
+		std::vector<std::string> wrapper;
+		const char *why; // null: the group applies
+	} cases[] = {
+		{{"/usr/bin/setpriv", "--no-new-privs"}, "no_new_privs is set"},
+		{{"/usr/bin/unshare", "--mount", "sh", "-c", nosuid_mount, tree.root()},
+		 "its file is on a nosuid mount"},
+		{{}, nullptr},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.why ? c.why : "group applied");
+		std::vector<std::string> command = c.wrapper;
+		for (const char *word :
+		     {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"})
+			command.push_back(word);
+		for (const std::string &word :
+		     {copy, "--udi"s, computer, "--key"s, "system.hardware.serial"s})
+			command.push_back(word);
+		Outcome r = run(command, tree.root().c_str());
+		if (!c.why) {
+			EXPECT_EQ(r.err.find("was not applied"), std::string::npos) << r.err;
+			continue;
+		}
+		expect_no_value(r, "system.hardware.serial");
+		EXPECT_NE(r.err.find("Permission denied (a caller in group 4, or root, can read "
+				     "it); the tool's group adm (gid 4) was not applied: "s +
+				     c.why +
+				     "; give the caller that group (SupplementaryGroups=, "
+				     "--group-add, a Pod's supplementalGroups); no other source "
+				     "had one\n"),
+			  std::string::npos)
+			<< r.err;
+	}
+}
+
 /* The library, with the tool first on PATH, answers from the tree. */
 TEST_F(DmiTree, LibraryEndToEnd)
 {

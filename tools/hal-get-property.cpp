@@ -24,7 +24,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -224,13 +226,15 @@ struct attribute_file {
 	const property *key = nullptr; // null for a key not in the table
 	char path[4096] = "";	       // empty when HOST_SYS makes it too long
 	int fd = -1;
-	int error = 0; // errno of the failed open
+	int error = 0;	      // errno of the failed open
+	gid_t held_group = 0; // the effective group the tool started with
 };
 
 /* The one thing the tool does with the group it may be installed with: it
  * opens the attribute that the key names, and nothing else. */
 void open_attribute(const char *key, attribute_file &file)
 {
+	file.held_group = getegid();
 	file.key = property_of(key);
 	if (!file.key)
 		return;
@@ -293,6 +297,62 @@ void describe_readers(const char *path, char *text, size_t size)
 	else
 		snprintf(text, size, " (mode %04o, owner uid %u: no group can read it)",
 			 (unsigned)(st.st_mode & 07777), (unsigned)st.st_uid);
+}
+
+/* The name of a group from /etc/group (without NSS, which a static program
+ * cannot load), or null. */
+const char *group_name(gid_t gid, char *line, size_t size)
+{
+	FILE *groups = fopen("/etc/group", "re");
+	const char *name = nullptr;
+	bool line_start = true; // a line longer than the buffer comes in parts
+	while (groups && !name && fgets(line, size, groups)) {
+		bool whole_line = line_start;
+		line_start = strchr(line, '\n') != nullptr;
+		if (!whole_line)
+			continue;
+		char *gid_field = strchr(line, ':');
+		gid_field = gid_field ? strchr(gid_field + 1, ':') : nullptr;
+		if (!gid_field || strtoul(gid_field + 1, nullptr, 10) != gid)
+			continue;
+		*strchr(line, ':') = '\0';
+		name = line;
+	}
+	if (groups)
+		fclose(groups);
+	return name;
+}
+
+/* The tool's own file and the mount it is on. qemu-user answers for the
+ * emulated program's file here, not its own. */
+bool stat_own_file(struct stat &st, struct statvfs &mount)
+{
+	int exe = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+	bool known = exe >= 0 && fstat(exe, &st) == 0 && fstatvfs(exe, &mount) == 0;
+	if (exe >= 0)
+		close(exe);
+	return known;
+}
+
+/* A copy installed set-group-ID that ran without its group: says so, why,
+ * and which group the caller needs instead. Empty otherwise. */
+void describe_lost_group(gid_t held_group, char *text, size_t size)
+{
+	struct stat st;
+	struct statvfs mount;
+	text[0] = '\0';
+	if (!stat_own_file(st, mount) || !(st.st_mode & S_ISGID) || st.st_gid == held_group)
+		return;
+	const char *why = prctl(PR_GET_NO_NEW_PRIVS, 0, 0, 0, 0) == 1 ? "no_new_privs is set"
+			  : mount.f_flag & ST_NOSUID ? "its file is on a nosuid mount"
+						     : "the cause is unknown (a tracer, a user "
+						       "namespace or a security module can do it)";
+	char line[4096];
+	const char *name = group_name(st.st_gid, line, sizeof line);
+	snprintf(text, size,
+		 "; the tool's group %.64s%s(gid %u) was not applied: %s; give the caller that "
+		 "group (SupplementaryGroups=, --group-add, a Pod's supplementalGroups)",
+		 name ? name : "", name ? " " : "", (unsigned)st.st_gid, why);
 }
 
 bool write_all(int fd, const char *bytes, size_t length)
@@ -408,13 +468,15 @@ int print_property(const char *key, attribute_file &file)
 	if (length > 0 && bytes[length - 1] == '\n')
 		length--;
 	/* Why DMI has no value, for the line on standard error. */
-	char reason[4096 + 200];
+	char reason[4096 + 800];
 	if (file.error) {
-		char readers[80] = "";
-		if (file.error == EACCES)
+		char readers[80] = "", lost_group[512] = "";
+		if (file.error == EACCES) {
 			describe_readers(file.path, readers, sizeof readers);
-		snprintf(reason, sizeof reason, "%s: %s%s", file.path, strerror(file.error),
-			 readers);
+			describe_lost_group(file.held_group, lost_group, sizeof lost_group);
+		}
+		snprintf(reason, sizeof reason, "%s: %s%s%s", file.path, strerror(file.error),
+			 readers, lost_group);
 	} else if (length == 0) {
 		snprintf(reason, sizeof reason, "%s is empty", file.path);
 	} else if (is_placeholder(kind, file.key->attribute, bytes, length)) {
