@@ -49,14 +49,18 @@ fi
 
 # The loaders of glibc before 2.5 know DT_HASH alone: a copy whose
 # DT_GNU_HASH entry has another tag (0x6ffffe00, which no loader reads; it
-# differs from 0x6ffffef5 in its lowest byte) must load and answer too.
+# differs from 0x6ffffef5 in its lowest byte) must load and answer too. The
+# tag fills the first half of its entry; a big-endian file (s390x) keeps its
+# lowest byte last.
 hide_gnu_hash() { # library, copy
 	cp "$1" "$2"
 	section=$(readelf -SW "$1" | awk '{ for (i = 1; i < NF; i++) if ($i == "DYNAMIC") print $(i + 2), $(i + 4) }')
 	offset=0x${section% *} size=0x${section#* }
 	index=$(readelf -dW "$1" | awk '/^ *0x/ { if ($2 == "(GNU_HASH)") { print n; exit } n++ }')
+	lowest=0
+	contains "$header" "big endian" && lowest=$((size / 2 - 1))
 	[ -n "$index" ] && printf '\000' |
-		dd of="$2" bs=1 seek=$((offset + index * size)) conv=notrunc status=none
+		dd of="$2" bs=1 seek=$((offset + index * size + lowest)) conv=notrunc status=none
 }
 FAKE_HAL_DIR=$(mktemp -d) || exit 1
 export FAKE_HAL_DIR PATH="$fake_bin:$PATH"

@@ -183,18 +183,18 @@ check "from C, the error says to compile as C++" contains "$out" "compile the ca
 # The native example, built for each target against the installed files,
 # with pkg-config and with CMake (as its toolchain file in cmake/ sets the
 # compiler up); it runs as nobody over the DMI tree below.
-cxx_of() {
+cxx_of() { # preset, triplet
 	case $1 in
 	x86_64) echo g++ -m64 ;;
 	i386) echo g++ -m32 ;;
-	aarch64) echo clang++ --target=aarch64-linux-gnu ;;
+	*) echo clang++ --target="$2" ;;
 	esac
 }
 while read -r preset triplet; do
 	dir=$scratch/examples/$preset
 	mkdir -p "$dir"
 	# shellcheck disable=SC2046
-	check "$preset: the example builds with pkg-config" $(cxx_of "$preset") \
+	check "$preset: the example builds with pkg-config" $(cxx_of "$preset" "$triplet") \
 		-o "$dir/pkg-config" "$top/examples/native/show-identity.cpp" \
 		$(PKG_CONFIG_LIBDIR=/usr/lib/$triplet/pkgconfig pkg-config --cflags --libs osidentity)
 	check "$preset: the example builds with CMake" sh -c '{ cmake -S "$1" -B "$2" --toolchain "$3" &&
