@@ -101,6 +101,27 @@ if [ "${6:-}" = --dmi-tree ]; then
 		POSTUN 1 440 root:osidentity
 	TABLE
 
+	# At boot without systemd, the init script that configure registered
+	# opens them again; where systemd is the init, it leaves them to the
+	# tmpfiles rule. /run tells which.
+	check "the init script is registered for boot" ls /etc/rcS.d/S[0-9][0-9]osidentity-hal-tool
+	while read -r init modes; do
+		for file in $dmi/product_uuid $dmi/product_serial; do
+			chown root:root "$file" && chmod 0400 "$file"
+		done
+		mount -t tmpfs booted-with-"$init" /run
+		[ "$init" = sysvinit ] || mkdir -p /run/systemd/system
+		/etc/init.d/osidentity-hal-tool start
+		umount /run
+		for file in $dmi/product_uuid $dmi/product_serial; do
+			check "booted with $init, the init script leaves $file $modes" \
+				test "$(mode_of $file)" = "$modes"
+		done
+	done <<-TABLE
+		systemd 400 root:root
+		sysvinit 440 root:osidentity
+	TABLE
+
 	check "dpkg removes the tool" dpkg --remove osidentity-hal-tool
 	for file in $dmi/product_uuid $dmi/product_serial; do
 		check "$file is 400 root:root again" test "$(mode_of $file)" = "400 root:root"
@@ -205,7 +226,8 @@ TABLE
 files=$(for deb in $debs; do dpkg-deb -c "$deb"; done | awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6 }')
 purge_all
 check "no override is left" test -z "$(override)"
-left=$(for f in $files /usr/share/doc/libosidentity-jni /usr/share/doc/osidentity-hal-tool; do
+left=$(for f in $files /usr/share/doc/libosidentity-jni /usr/share/doc/osidentity-hal-tool \
+	/etc/rc?.d/[SK][0-9][0-9]osidentity-hal-tool; do
 	[ -e "$f" ] && echo "$f"
 done)
 check "nothing of them is left${left:+: $left}" test -z "$left"
