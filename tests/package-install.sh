@@ -294,6 +294,36 @@ done
 rpm --dbpath "$keys" --import "$repo/osidentity-archive-keyring.asc"
 check "with the key, rpm --checksig passes every RPM" rpm --dbpath "$keys" --checksig "$repo"/rpm/*.rpm
 
+# make repo signs with one key: an address that two secret keys share is
+# refused, with both listed and nothing written; a fingerprint signs, and
+# its key alone is published.
+signing=$scratch/signing
+mkdir -p "$signing/packages" && mkdir -m 700 "$signing/gnupg"
+cp "$packages/osidentity-hal-tool_${version}_$host.deb" "$packages/osidentity-hal-tool-$version-1.$host_rpm.rpm" \
+	"$signing/packages/"
+for n in 1 2; do
+	GNUPGHOME=$signing/gnupg gpg --batch --quiet --passphrase '' --quick-generate-key \
+		"packages $n <packages@example.org>" rsa2048 sign never
+done
+fingerprints=$(GNUPGHOME=$signing/gnupg gpg --list-secret-keys --with-colons | awk -F: '$1 == "fpr" { print $10 }')
+make_repo() { # signing key, repository
+	GNUPGHOME=$signing/gnupg OSIDENTITY_SIGNING_KEY=$1 "$top/packaging/build-repo" \
+		"$signing/packages" "$2" "$signing/unused" 2>&1
+}
+out=$(make_repo packages@example.org "$signing/shared")
+check "make repo refuses an address that two keys share" contains "$out" "matches 2 secret keys, not one"
+for fingerprint in $fingerprints; do
+	check "and lists $fingerprint" contains "$out" "$fingerprint"
+done
+check "and writes no repository" test ! -e "$signing/shared"
+first=$(echo "$fingerprints" | head -n 1)
+check "make repo signs with one fingerprint" make_repo "$first" "$signing/one"
+check "its keyring holds that key alone" test "$(gpg --show-keys --with-colons \
+	"$signing/one/osidentity-archive-keyring.gpg" | awk -F: '$1 == "pub" { getline; print $10 }')" = "$first"
+check "which signed its InRelease" gpgv --keyring "$signing/one/osidentity-archive-keyring.gpg" \
+	"$signing/one/debian/dists/stable/InRelease"
+GNUPGHOME=$signing/gnupg gpgconf --kill gpg-agent
+
 # A scratch root's stand-in for what the RPMs of an architecture need of the
 # system (libc, groupadd, pkg-config), in its rpm database, so that dnf can
 # resolve them there.
