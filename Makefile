@@ -7,8 +7,7 @@ MAKEFLAGS += --no-print-directory
 ARCHES := $(shell scripts/targets preset)
 CHECKED := asan
 # This machine's own target: the row of its Debian architecture.
-HOST_ARCH := $(shell scripts/targets deb preset | \
-	awk -v host="$$(dpkg --print-architecture 2>/dev/null)" '$$1 == host { print $$2 }')
+HOST_ARCH := $(shell scripts/targets --host preset)
 # `make demo` shows the host's target alone; `make demo ALL=1` every target.
 DEMO_ARCHES := $(if $(ALL),$(ARCHES),$(HOST_ARCH))
 STEP := ./scripts/step

@@ -22,7 +22,7 @@ debs="$("$top/scripts/targets" deb |
 	sed "s|.*|$packages/libosidentity-jni_${version}_&.deb $packages/libosidentity-dev_${version}_&.deb|")
 $packages/osidentity-hal-tool_${version}_$host.deb"
 names="$("$top/scripts/targets" deb | sed 's/.*/libosidentity-jni:\0 libosidentity-dev:\0/') osidentity-hal-tool"
-host_rpm=$("$top/scripts/targets" deb rpm | awk -v host="$host" '$1 == host { print $2 }')
+host_rpm=$("$top/scripts/targets" --host rpm)
 tool=/usr/bin/hal-get-property
 dmi=/sys/class/dmi/id
 javas=$("$top/scripts/targets" jvm | sed 's|$|/bin/java|')

@@ -138,8 +138,7 @@ if [ "${1:-}" = --demo-test ]; then
 	printf '%s\n' "$out" | sed "s/^/$suite make demo: /"
 	echo "$suite: make demo took $(($(date +%s) - start)) s"
 	sample=$top/examples/poweredge-r740/class/dmi/id
-	host=$(dpkg --print-architecture)
-	preset=$("$top/scripts/targets" deb preset | awk -v host="$host" '$1 == host { print $2 }')
+	preset=$("$top/scripts/targets" --host preset)
 	check "$suite: make demo succeeds" test $status -eq 0
 	check "$suite: it shows the sample's UUID" contains "$out" "hardware UUID: $(tr a-f A-F <$sample/product_uuid)"
 	check "$suite: it shows the sample's serial number" contains "$out" "serial number: $(cat $sample/product_serial)"
