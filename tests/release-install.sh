@@ -263,8 +263,15 @@ if [ "${1:-}" = --demo ]; then
 	exit $status
 fi
 status=0
+# The roots are made side by side (mostly downloads), each then tested.
+making=""
 for suite in "$@"; do
-	cached_root "$suite" || { status=1; continue; }
+	cached_root "$suite" &
+	making="$making $suite:$!"
+done
+for made in $making; do
+	suite=${made%:*}
+	wait "${made#*:}" || { status=1; continue; }
 	scratch=$(mktemp -d)
 	unshare --mount --propagation private sh "$0" "$repo" "$jar" --test "$suite" "$scratch" ||
 		status=1
