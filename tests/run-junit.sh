@@ -16,10 +16,8 @@ if [ -z "$java" ]; then
 	echo "SKIPPED: no JDK 24 or newer for this architecture under /usr/lib/jvm"
 	exit 77
 fi
-if [ ! -x "$java" ]; then
-	echo "SKIPPED: no JVM at $java: set-up could not install it (see build/logs/deps-*.log)"
-	exit 77
-fi
+. "$(dirname "$0")/checks.sh"
+have_jvm "$java" || exit 77
 
 FAKE_HAL_DIR=$(mktemp -d) || exit 1
 export FAKE_HAL_DIR

@@ -311,11 +311,12 @@ const char *group_name(gid_t gid, char *line, size_t size)
 		line_start = strchr(line, '\n') != nullptr;
 		if (!whole_line)
 			continue;
-		char *gid_field = strchr(line, ':');
-		gid_field = gid_field ? strchr(gid_field + 1, ':') : nullptr;
+		/* name:password:gid:members */
+		char *name_end = strchr(line, ':');
+		char *gid_field = name_end ? strchr(name_end + 1, ':') : nullptr;
 		if (!gid_field || strtoul(gid_field + 1, nullptr, 10) != gid)
 			continue;
-		*strchr(line, ':') = '\0';
+		*name_end = '\0';
 		name = line;
 	}
 	if (groups)
