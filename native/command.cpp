@@ -9,7 +9,11 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -22,74 +26,83 @@ extern char **environ;
 namespace {
 
 constexpr size_t child_stack_size = 64 * 1024;
+/* How often a command that is quiet on its pipe is checked for its end. */
+constexpr int exit_check_ms = 10;
+constexpr unsigned longest_start_wait_ms = 50;
+
+/* The kernel's signal sets have 64 signals on every target, and its struct
+ * sigaction begins with the handler on every target; the rest (flags, the
+ * restorer where there is one, the mask) takes at most three 8-byte words. */
+constexpr long kernel_sigset_size = 64 / 8;
+struct kernel_sigaction {
+	void (*handler)(int);
+	unsigned char rest[3 * 8];
+};
 
 /* Everything the child needs, made by the caller: the child allocates nothing. */
 struct shell_start {
 	const char *argv[4];
 	int output;	      // the pipe's write end, for the child's descriptor 1
 	sigset_t caller_mask; // the calling thread's signal mask, for the shell
+	int error;	      // why the shell could not be started, from the child
 };
 
 /* Both ends are closed on exec from the start, so that a child that another
  * thread starts meanwhile cannot hold the write end open. pipe2 is called by
  * its number: glibc has the function from 2.9 on only. On kernels before
- * 2.6.27, which lack the call, the flag is set afterwards. The flag is set and
- * cleared with ioctl, not fcntl, which binds to GLIBC_2.28 on i386 and armhf. */
+ * 2.6.27, which lack the call, the flag is set afterwards. The flags are set
+ * with ioctl, not fcntl, which binds to GLIBC_2.28 on i386 and armhf. The
+ * read end does not block: the caller waits in poll. */
 bool open_pipe(int ends[2])
 {
-	if (syscall(SYS_pipe2, ends, O_CLOEXEC) == 0)
-		return true;
-	if (errno != ENOSYS || pipe(ends) != 0)
-		return false;
-	ioctl(ends[0], FIOCLEX);
-	ioctl(ends[1], FIOCLEX);
+	if (syscall(SYS_pipe2, ends, O_CLOEXEC) != 0) {
+		if (errno != ENOSYS || pipe(ends) != 0)
+			return false;
+		ioctl(ends[0], FIOCLEX);
+		ioctl(ends[1], FIOCLEX);
+	}
+	int on = 1;
+	ioctl(ends[0], FIONBIO, &on);
 	return true;
 }
 
 /* Runs in the child, on its own stack, sharing the caller's memory while the
- * caller waits: it writes nothing that the caller reads. Every signal is still
- * blocked; a handler of the caller's must not run here, so each handled signal
- * goes back to its default before the caller's mask is restored. The sanitizers
- * would poison and unpoison this stack as if it were the caller's. */
+ * caller waits: it writes nothing that the caller reads but the error. It
+ * calls the kernel directly, never a function that a library may interpose:
+ * a signal-chaining library's sigaction (HotSpot's libjsig) keeps its table
+ * in memory that is the caller's here. Every signal is still blocked; a
+ * handler of the caller's must not run here, so each handled signal goes back
+ * to its default before the caller's mask is restored. The sanitizers would
+ * poison and unpoison this stack as if it were the caller's. */
 __attribute__((no_sanitize("address"))) int start_shell(void *argument)
 {
-	const auto *start = static_cast<const shell_start *>(argument);
-	for (int sig = 1; sig < NSIG; sig++) {
-		struct sigaction action;
-		if (sigaction(sig, nullptr, &action) != 0 || action.sa_handler == SIG_DFL ||
-		    action.sa_handler == SIG_IGN)
-			continue;
-		action.sa_handler = SIG_DFL;
-		action.sa_flags = 0;
-		sigaction(sig, &action, nullptr);
+	auto *start = static_cast<shell_start *>(argument);
+	const kernel_sigaction default_action = {};
+	for (long sig = 1; sig <= 64; sig++) {
+		kernel_sigaction action = {};
+		if (syscall(SYS_rt_sigaction, sig, nullptr, &action, kernel_sigset_size) == 0 &&
+		    action.handler != SIG_DFL && action.handler != SIG_IGN)
+			syscall(SYS_rt_sigaction, sig, &default_action, nullptr,
+				kernel_sigset_size);
 	}
 	/* With the caller's standard output closed, the write end may already be
 	 * descriptor 1, where dup2 would leave it to be closed on exec. */
-	int moved = start->output == STDOUT_FILENO ? ioctl(STDOUT_FILENO, FIONCLEX)
-						   : dup2(start->output, STDOUT_FILENO);
-	if (moved < 0)
-		return 127;
-	sigprocmask(SIG_SETMASK, &start->caller_mask, nullptr);
-	execve("/bin/sh", const_cast<char *const *>(start->argv), environ);
+#ifdef SYS_dup2
+	long moved = start->output == STDOUT_FILENO
+			     ? syscall(SYS_ioctl, STDOUT_FILENO, FIONCLEX)
+			     : syscall(SYS_dup2, start->output, STDOUT_FILENO);
+#else
+	long moved = start->output == STDOUT_FILENO
+			     ? syscall(SYS_ioctl, STDOUT_FILENO, FIONCLEX)
+			     : syscall(SYS_dup3, start->output, STDOUT_FILENO, 0);
+#endif
+	if (moved >= 0) {
+		syscall(SYS_rt_sigprocmask, SIG_SETMASK, &start->caller_mask, nullptr,
+			kernel_sigset_size);
+		syscall(SYS_execve, "/bin/sh", start->argv, environ);
+	}
+	start->error = errno;
 	return 127;
-}
-
-pid_t start_child(shell_start &start)
-{
-	void *stack = mmap(nullptr, child_stack_size, PROT_READ | PROT_WRITE,
-			   MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-	if (stack == MAP_FAILED)
-		return -1;
-	sigset_t all;
-	sigfillset(&all);
-	sigprocmask(SIG_BLOCK, &all, &start.caller_mask);
-	/* The stack grows down on every target. The caller resumes once the
-	 * child has started the shell or given up. */
-	pid_t child = clone(start_shell, static_cast<char *>(stack) + child_stack_size,
-			    CLONE_VM | CLONE_VFORK | SIGCHLD, &start);
-	sigprocmask(SIG_SETMASK, &start.caller_mask, nullptr);
-	munmap(stack, child_stack_size);
-	return child;
 }
 
 /* The exit status is not looked at. A caller that ignores SIGCHLD, or reaps
@@ -100,28 +113,129 @@ void reap(pid_t child)
 	}
 }
 
-} // namespace
-
-void command_reaper::operator()(FILE *stream) const
+/* The child's process, running the shell, or -1 with errno set. */
+pid_t start_child(shell_start &start)
 {
-	/* The read end goes first: a child still writing then stops. */
-	fclose(stream);
-	reap(child);
+	void *stack = mmap(nullptr, child_stack_size, PROT_READ | PROT_WRITE,
+			   MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+	if (stack == MAP_FAILED)
+		return -1;
+	sigset_t all;
+	sigfillset(&all);
+	sigprocmask(SIG_BLOCK, &all, &start.caller_mask);
+	start.error = 0;
+	/* The stack grows down on every target. The caller resumes once the
+	 * child has started the shell or given up. */
+	pid_t child = clone(start_shell, static_cast<char *>(stack) + child_stack_size,
+			    CLONE_VM | CLONE_VFORK | SIGCHLD, &start);
+	int error = child < 0 ? errno : start.error;
+	sigprocmask(SIG_SETMASK, &start.caller_mask, nullptr);
+	munmap(stack, child_stack_size);
+	if (child >= 0 && error != 0) {
+		reap(child);
+		child = -1;
+	}
+	errno = error;
+	return child;
 }
 
-command_output run_command(const char *command)
+/* Whether the child has ended, reaping it if so. */
+bool has_ended(pid_t child)
 {
+	pid_t reaped;
+	while ((reaped = waitpid(child, nullptr, WNOHANG)) < 0 && errno == EINTR) {
+	}
+	return reaped != 0;
+}
+
+void sleep_ms(unsigned ms)
+{
+	timespec left = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
+	while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+	}
+}
+
+/* Under a limit on processes (RLIMIT_NPROC, a container's pids limit) or
+ * with memory short, a start fails for a moment only: as other processes
+ * end, a later one succeeds. A missing or unusable shell is no such case. */
+bool worth_retrying(int error)
+{
+	return error == EAGAIN || error == ENOMEM;
+}
+
+/* Fills the buffer from the pipe; false at the end of the output. */
+bool refill(command_output &output)
+{
+	for (;;) {
+		ssize_t n = read(output.pipe, output.buffer, sizeof output.buffer);
+		if (n >= 0) {
+			output.begin = 0;
+			output.end = n;
+			return n > 0;
+		}
+		/* A signal handler installed without SA_RESTART interrupts the
+		 * wait: that is not the end of the output. */
+		if (errno == EINTR)
+			continue;
+		if (errno != EAGAIN || output.reaped)
+			return false;
+		/* Nothing to read. The end of file may never come, if a process
+		 * forked from the caller without exec holds a copy of the write
+		 * end: once the command has ended, what is left in the pipe is
+		 * all there is. */
+		pollfd ready = {output.pipe, POLLIN, 0};
+		if (poll(&ready, 1, exit_check_ms) == 0)
+			output.reaped = has_ended(output.child);
+	}
+}
+
+} // namespace
+
+command_output::~command_output()
+{
+	/* The read end goes first: a child still writing then stops. */
+	if (pipe >= 0)
+		close(pipe);
+	if (child >= 0 && !reaped)
+		reap(child);
+}
+
+bool start_command(const char *command, command_output &output, unsigned &wait_left_ms)
+{
+	/* exec: the shell runs the command in its own process rather than
+	 * forking for it, so that a call takes one process, not two. */
+	char script[512];
+	if (snprintf(script, sizeof script, "exec %s", command) >= (int)sizeof script)
+		return false;
 	int ends[2];
 	if (!open_pipe(ends))
-		return nullptr;
-	shell_start start = {{"sh", "-c", command, nullptr}, ends[1], {}};
-	pid_t child = start_child(start);
+		return false;
+	shell_start start = {{"sh", "-c", script, nullptr}, ends[1], {}, 0};
+	pid_t child;
+	unsigned wait = 1;
+	while ((child = start_child(start)) < 0 && worth_retrying(errno) && wait_left_ms > 0) {
+		wait = wait < wait_left_ms ? wait : wait_left_ms;
+		sleep_ms(wait);
+		wait_left_ms -= wait;
+		wait = wait * 2 < longest_start_wait_ms ? wait * 2 : longest_start_wait_ms;
+	}
 	close(ends[1]);
-	FILE *stream = child < 0 ? nullptr : fdopen(ends[0], "r");
-	if (stream)
-		return command_output(stream, command_reaper{child});
-	close(ends[0]);
-	if (child >= 0)
-		reap(child);
-	return nullptr;
+	if (child < 0) {
+		close(ends[0]);
+		return false;
+	}
+	output.child = child;
+	output.pipe = ends[0];
+	return true;
+}
+
+size_t read_output(command_output &output, char *chunk, size_t size)
+{
+	if (output.begin == output.end && !refill(output))
+		return 0;
+	size_t n = output.end - output.begin < size ? output.end - output.begin : size;
+	/* memmove, not memcpy: on x86-64 memcpy binds to GLIBC_2.14. */
+	memmove(chunk, output.buffer + output.begin, n);
+	output.begin += n;
+	return n;
 }

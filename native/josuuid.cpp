@@ -5,8 +5,6 @@
 #include "heap_string.h"
 
 #include <cctype>
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -29,22 +27,6 @@ query_chain serial_chain = {
 	"hal-get-property --udi /org/freedesktop/Hal/devices/computer --key smbios.system.serial",
 };
 
-/* A signal handler installed without SA_RESTART makes a read that is still
- * waiting for the child fail with EINTR. That is not the end of the output,
- * so the read is resumed; any other error ends it. */
-size_t read_chunk(FILE *stream, char *chunk)
-{
-	for (;;) {
-		errno = 0;
-		size_t n = fread(chunk, 1, chunk_size, stream);
-		if (!ferror(stream) || errno != EINTR)
-			return n;
-		clearerr(stream);
-		if (n > 0)
-			return n;
-	}
-}
-
 /* Appends n bytes, NUL bytes included, and keeps the accumulation
  * NUL-terminated. On failure the accumulation is left as it was. */
 bool append(heap_string &accumulated, size_t &length, const char *chunk, size_t n)
@@ -66,17 +48,17 @@ bool append(heap_string &accumulated, size_t &length, const char *chunk, size_t 
  * status; null when it wrote nothing, when the output could not be kept, and
  * when it holds a NUL byte: that is no text, and cut at the NUL it could pass
  * for the empty value, which means that HAL answered with white space. */
-heap_string capture(const char *command)
+heap_string capture(const char *command, unsigned &start_wait_left_ms)
 {
-	command_output stream = run_command(command);
-	if (!stream)
+	command_output output;
+	if (!start_command(command, output, start_wait_left_ms))
 		return nullptr;
 
 	heap_string accumulated;
 	size_t length = 0;
 	char chunk[chunk_size];
 	size_t n;
-	while ((n = read_chunk(stream.get(), chunk)) > 0)
+	while ((n = read_output(output, chunk, chunk_size)) > 0)
 		if (!append(accumulated, length, chunk, n))
 			return nullptr;
 	if (accumulated && memchr(accumulated.get(), '\0', length))
@@ -121,8 +103,9 @@ void trim(char **text)
 
 char *identity(query_chain &chain)
 {
+	unsigned start_wait_left_ms = start_wait_ms;
 	for (const char *command : chain) {
-		heap_string output = capture(command);
+		heap_string output = capture(command, start_wait_left_ms);
 		if (!output)
 			continue;
 		char *value = output.release();

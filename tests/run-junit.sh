@@ -2,13 +2,16 @@
 # Runs JUnit test classes on one JVM with -Xcheck:jni, against the fake
 # hal-get-property. Fails on a failed test and on any warning the JVM prints:
 # those of its JNI checks, and those of Java 24 and later about native access.
-# Usage: run-junit.sh JAVA LIBRARY-DIR CLASSPATH FAKE-HAL-BIN CLASS...
+# Usage: run-junit.sh [--chained] JAVA LIBRARY-DIR CLASSPATH FAKE-HAL-BIN CLASS...
 #        run-junit.sh --demo JAVA LIBRARY-DIR JAR FAKE-HAL-BIN
+#   --chained preloads the JVM's libjsig.so, as a program that hosts a JVM
+#   and has signal handlers of its own does.
 #   --demo runs `java -jar JAR` instead, as an application owner would, and
 #   checks that the UUID reaches it.
 set -u
-demo=false
+demo=false chained=false
 [ "$1" = --demo ] && demo=true && shift
+[ "$1" = --chained ] && chained=true && shift
 java=$1 libdir=$2 classpath=$3 fake_bin=$4
 shift 4
 console=/usr/share/java/junit-platform-console-standalone.jar
@@ -42,9 +45,11 @@ else
 	for class in "$@"; do
 		selections="$selections --select-class=$class"
 	done
+	libjsig=
+	$chained && libjsig=$(dirname "$(readlink -f "$java")")/../lib/libjsig.so
 	# The console launcher's own manifest does not enable native access.
 	# shellcheck disable=SC2086
-	"$java" $options -Xcheck:jni --enable-native-access=ALL-UNNAMED -jar "$console" \
+	LD_PRELOAD=$libjsig "$java" $options -Xcheck:jni --enable-native-access=ALL-UNNAMED -jar "$console" \
 		--class-path="$classpath" $selections \
 		--fail-if-no-tests --disable-banner --disable-ansi-colors --details=summary \
 		>"$output" 2>&1

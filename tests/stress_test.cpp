@@ -4,13 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fstream>
+#include <grp.h>
 #include <optional>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -119,6 +124,103 @@ TEST_F(Stress, StandardStreamsClosed)
 	int status = 0;
 	ASSERT_EQ(waitpid(pid, &status, 0), pid);
 	EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+}
+
+/* A process forked without exec copies the caller's descriptors, the pipe
+ * of a call that is starting its command among them. The call ends when its
+ * command has, whoever else holds the pipe. */
+TEST_F(Stress, ForkingThreadBesideCalls)
+{
+	hal.answer(fake_hal::uuid_key, "U-4\n");
+	std::atomic<bool> stop{false};
+	std::vector<pid_t> forked;
+	std::thread forker([&] {
+		while (!stop) {
+			pid_t pid = fork();
+			if (pid == 0) {
+				sleep(2);
+				_exit(0);
+			}
+			forked.push_back(pid);
+			usleep(2000);
+		}
+	});
+	using std::chrono::milliseconds;
+	milliseconds slowest{0};
+	std::vector<std::optional<std::string>> values;
+	for (int i = 0; i < 20; i++) {
+		auto start = std::chrono::steady_clock::now();
+		values.push_back(call(library::getOSUUID));
+		slowest = std::max(slowest, std::chrono::duration_cast<milliseconds>(
+						    std::chrono::steady_clock::now() - start));
+	}
+	stop = true;
+	forker.join();
+	for (pid_t pid : forked) {
+		kill(pid, SIGKILL);
+		waitpid(pid, nullptr, 0);
+	}
+	EXPECT_EQ(values, std::vector<std::optional<std::string>>(20, "U-4"));
+	EXPECT_LT(slowest.count(), 500);
+}
+
+/* A user at its limit on processes (RLIMIT_NPROC, as a container's pids
+ * limit or systemd's TasksMax would have it), with many threads calling at
+ * once: every call gets the value, none a null. */
+TEST_F(Stress, EveryCallGetsTheValueAtATaskLimit)
+{
+	std::ifstream qemu_entry(QEMU_ENTRY);
+	std::string state;
+	if (std::getline(qemu_entry, state) && state == "enabled")
+		GTEST_SKIP() << "qemu-user runs this build here, and its own threads count against "
+				"the limit";
+	if (geteuid() != 0)
+		GTEST_SKIP() << "needs root to run as a user of its own";
+	char pattern[] = "/tmp/task-limit.XXXXXX";
+	const std::string sys = mkdtemp(pattern);
+	std::system(("mkdir -p " + sys + "/class/dmi/id && chmod -R a+rx " + sys).c_str());
+	std::ofstream(sys + "/class/dmi/id/product_uuid")
+		<< "4c4c4544-0000-4000-8000-00000000a11d\n";
+	chmod((sys + "/class/dmi/id/product_uuid").c_str(), 0444);
+	std::string tool_dir = TOOL;
+	tool_dir.erase(tool_dir.rfind('/'));
+	free(library::getOSUUID()); // the library is loaded while root may read it
+
+	constexpr int threads = 200;
+	for (int spare : {16, 4}) {
+		SCOPED_TRACE(std::to_string(spare) + " spare tasks");
+		pid_t pid = fork();
+		if (pid == 0) {
+			setenv("PATH", (tool_dir + ":/usr/bin:/bin").c_str(), 1);
+			setenv("HOST_SYS", sys.c_str(), 1);
+			const uid_t nobody_else = 47011; // a user that runs nothing else
+			if (setgroups(0, nullptr) || setgid(nobody_else) || setuid(nobody_else))
+				_exit(255);
+			std::atomic<bool> go{false};
+			std::atomic<int> values{0};
+			std::vector<std::thread> callers;
+			for (int t = 0; t < threads; t++)
+				callers.emplace_back([&] {
+					while (!go)
+						std::this_thread::yield();
+					values += call(library::getOSUUID) ==
+						  "4C4C4544-0000-4000-8000-00000000A11D";
+				});
+			rlim_t tasks = threads + 1;
+			rlimit limit = {tasks + spare, tasks + spare};
+			if (setrlimit(RLIMIT_NPROC, &limit) != 0)
+				_exit(255);
+			go = true;
+			for (std::thread &caller : callers)
+				caller.join();
+			_exit(threads - values); // how many got no value
+		}
+		int status = 0;
+		ASSERT_EQ(waitpid(pid, &status, 0), pid);
+		ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+		EXPECT_EQ(WEXITSTATUS(status), 0) << "calls of " << threads << " without the value";
+	}
+	std::system(("rm -rf " + sys).c_str());
 }
 
 /* Under the forking C library (LD_PRELOAD), where popen, system and
