@@ -263,12 +263,14 @@ int read_attribute(int fd, char *buffer, size_t size, size_t &length)
 {
 	int error = 0;
 	length = 0;
+	char beyond; // a full buffer is too small only if a byte follows
 	for (;;) {
-		if (length == size) {
+		bool full = length == size;
+		ssize_t n = full ? read(fd, &beyond, 1) : read(fd, buffer + length, size - length);
+		if (n > 0 && full) {
 			error = EFBIG;
 			break;
 		}
-		ssize_t n = read(fd, buffer + length, size - length);
 		if (n > 0)
 			length += n;
 		else if (n == 0)
@@ -300,28 +302,33 @@ void describe_readers(const char *path, char *text, size_t size)
 }
 
 /* The name of a group from /etc/group (without NSS, which a static program
- * cannot load), or null. */
-const char *group_name(gid_t gid, char *line, size_t size)
+ * cannot load), cut to fit name, or false. */
+bool group_name(gid_t gid, char *name, size_t size)
 {
 	FILE *groups = fopen("/etc/group", "re");
-	const char *name = nullptr;
-	bool line_start = true; // a line longer than the buffer comes in parts
-	while (groups && !name && fgets(line, size, groups)) {
-		bool whole_line = line_start;
-		line_start = strchr(line, '\n') != nullptr;
-		if (!whole_line)
-			continue;
+	if (!groups)
+		return false;
+	char *line = nullptr;
+	size_t capacity = 0;
+	ssize_t length;
+	bool found = false;
+	/* getline, not fgets: a line may hold a NUL byte. */
+	while (!found && (length = getline(&line, &capacity, groups)) > 0) {
 		/* name:password:gid:members */
-		char *name_end = strchr(line, ':');
-		char *gid_field = name_end ? strchr(name_end + 1, ':') : nullptr;
+		char *end = line + length;
+		auto *name_end = static_cast<char *>(memchr(line, ':', length));
+		auto *gid_field =
+			name_end
+				? static_cast<char *>(memchr(name_end + 1, ':', end - name_end - 1))
+				: nullptr;
 		if (!gid_field || strtoul(gid_field + 1, nullptr, 10) != gid)
 			continue;
-		*name_end = '\0';
-		name = line;
+		snprintf(name, size, "%.*s", (int)(name_end - line), line);
+		found = true;
 	}
-	if (groups)
-		fclose(groups);
-	return name;
+	free(line);
+	fclose(groups);
+	return found;
 }
 
 /* The tool's own file and the mount it is on. qemu-user answers for the
@@ -348,12 +355,12 @@ void describe_lost_group(gid_t held_group, char *text, size_t size)
 			  : mount.f_flag & ST_NOSUID ? "its file is on a nosuid mount"
 						     : "the cause is unknown (a tracer, a user "
 						       "namespace or a security module can do it)";
-	char line[4096];
-	const char *name = group_name(st.st_gid, line, sizeof line);
+	char name[65];
+	bool named = group_name(st.st_gid, name, sizeof name);
 	snprintf(text, size,
-		 "; the tool's group %.64s%s(gid %u) was not applied: %s; give the caller that "
+		 "; the tool's group %s%s(gid %u) was not applied: %s; give the caller that "
 		 "group (SupplementaryGroups=, --group-add, a Pod's supplementalGroups)",
-		 name ? name : "", name ? " " : "", (unsigned)st.st_gid, why);
+		 named ? name : "", named ? " " : "", (unsigned)st.st_gid, why);
 }
 
 bool write_all(int fd, const char *bytes, size_t length)
