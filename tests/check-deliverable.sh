@@ -23,8 +23,8 @@ lacks_line() { ! has_line "$@"; }
 newest_glibc() {
 	objdump -T "$lib" | grep -oE 'GLIBC_[0-9]+(\.[0-9]+)*' | sed 's/GLIBC_//' | sort -uV | tail -n 1
 }
-at_most() { # version, limit
-	[ "$(printf '%s\n%s\n' "$1" "$2" | sort -V | tail -n 1)" = "$2" ]
+at_most() { # version (none is a failure), limit
+	[ -n "$1" ] && [ "$(printf '%s\n%s\n' "$1" "$2" | sort -V | tail -n 1)" = "$2" ]
 }
 exported() {
 	nm -D --defined-only "$lib" | awk '$2 == "T" || $2 == "W" || $2 == "i" { print $3 }' | sort

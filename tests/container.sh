@@ -56,9 +56,10 @@ done <<-TABLE
 TABLE
 export CONTAINERS_CONF="$scratch/installed.conf"
 
+# The configuration is the test's own: Podman refusing it is a failure.
 if ! reason=$(podman info 2>&1 >/dev/null); then
-	echo "SKIPPED: Podman cannot run here: $(printf '%s\n' "$reason" | tail -n 1)"
-	exit 77
+	echo "FAILED: Podman refuses the test's configuration: $(printf '%s\n' "$reason" | tail -n 1)"
+	exit 1
 fi
 
 # The base image: the release root, imported once for each time it is made.

@@ -20,7 +20,7 @@ if [ -z "$java" ]; then
 	exit 77
 fi
 . "$(dirname "$0")/checks.sh"
-have_jvm "$java" || exit 77
+have_jvm "$java" || exit $((failures ? 1 : 77))
 
 FAKE_HAL_DIR=$(mktemp -d) || exit 1
 export FAKE_HAL_DIR
