@@ -13,16 +13,21 @@ using probe = char *(*)();
 
 probe find(const char *symbol)
 {
+	return reinterpret_cast<probe>(entry_point(symbol));
+}
+
+} // namespace
+
+void *entry_point(const char *symbol)
+{
 	static void *handle = dlopen(OSIDENTITY_LIBRARY, RTLD_NOW | RTLD_LOCAL);
 	void *function = handle ? dlsym(handle, symbol) : nullptr;
 	if (!function) {
 		fprintf(stderr, "%s: %s\n", OSIDENTITY_LIBRARY, dlerror());
 		abort();
 	}
-	return reinterpret_cast<probe>(function);
+	return function;
 }
-
-} // namespace
 
 char *getOSUUID()
 {

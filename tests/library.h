@@ -11,6 +11,9 @@ namespace library {
 char *getOSUUID();
 char *getOSSerial();
 
+/* A JNI entry point of the library, found by its name. */
+void *entry_point(const char *symbol);
+
 /* What one of them returned, as a string (the block freed), or nullopt. */
 std::optional<std::string> call(char *(*probe)());
 

@@ -4,6 +4,7 @@
 #include "library.h"
 
 #include <gtest/gtest.h>
+#include <jni.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -173,5 +174,58 @@ TEST_P(ChainOnlyTest, InterruptedReadsKeepTheValue)
 
 INSTANTIATE_TEST_SUITE_P(Probe, ChainOnlyTest, testing::ValuesIn(chains),
 			 [](const auto &info) { return std::string(info.param.name); });
+
+/* The JNI bridge, called with an environment of the test's own, whose
+ * functions keep the string that the bridge made. In the sanitizer build
+ * and under memcheck, a conversion that writes past its block fails here. */
+std::u16string made;
+
+jstring keep_utf(JNIEnv *, const char *bytes)
+{
+	made.assign(bytes, bytes + strlen(bytes)); // ASCII: each byte a unit
+	return reinterpret_cast<jstring>(&made);
+}
+
+jstring keep_units(JNIEnv *, const jchar *units, jsize count)
+{
+	made.assign(units, units + count);
+	return reinterpret_cast<jstring>(&made);
+}
+
+TEST(Bridge, JavaStringOfEveryKindOfAnswer)
+{
+	fake_hal::Scope hal;
+	JNINativeInterface_ functions = {};
+	functions.NewStringUTF = keep_utf;
+	functions.NewString = keep_units;
+	JNIEnv env = {&functions};
+	using entry = jstring (*)(JNIEnv *, jclass);
+	auto uuid = reinterpret_cast<entry>(
+		library::entry_point("Java_org_korvane_mardel_OperatingSystem_getOSUUID"));
+	const struct {
+		const char *name;
+		std::string printed;
+		std::u16string expected;
+	} cases[] = {
+		{"ASCII", " 0123-ABCD \n", u"0123-ABCD"},
+		{"F5 to FF, a unit each", "\xf5\xf8\xfe\xff", u"\u00f5\u00f8\u00fe\u00ff"},
+		{"two- and three-byte forms", "Z\xc3\xbcrich-\xe6\x97\xa5", u"Z\u00fcrich-\u65e5"},
+		{"four bytes, two units", "A\xf0\x9f\x98\x80Z", u"A\U0001F600Z"},
+		{"sequence cut at the end", "end\xe2\x82", u"end\u00e2\u0082"},
+		{"C0 80",
+		 "A\xc0\x80"
+		 "B",
+		 u"A"s + u'\0' + u"B"},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		hal.answer(fake_hal::uuid_key, c.printed);
+		made.clear();
+		EXPECT_EQ(uuid(&env, nullptr), reinterpret_cast<jstring>(&made));
+		EXPECT_TRUE(made == c.expected);
+	}
+	hal.answer(fake_hal::uuid_key, "");
+	EXPECT_EQ(uuid(&env, nullptr), nullptr);
+}
 
 } // namespace
