@@ -45,9 +45,9 @@ purge_all() { # shellcheck disable=SC2086
 	check "dpkg purges them all${1:+ $1}" dpkg --purge $names
 }
 
-# In a private mount namespace, over the sample server's DMI tree on a tmpfs
-# in the kernel's modes: the packages open it to every local user, and close
-# it on removal.
+# In private mount and process namespaces, over the sample server's DMI tree
+# on a tmpfs in the kernel's modes: the packages open it to every local user,
+# and close it on removal.
 if [ "${6:-}" = --dmi-tree ]; then
 	scratch=$7
 	mount -t tmpfs -o mode=755 dmi-tree /sys || exit 1
@@ -88,6 +88,13 @@ if [ "${6:-}" = --dmi-tree ]; then
 
 	# The RPM's scriptlets, run as rpm runs them, over the same tree and rule.
 	rpm=$packages/osidentity-hal-tool-$version-1.$host_rpm.rpm
+	# Without its group the RPM must not install: its pre fails.
+	mkdir "$scratch/no-group"
+	printf '#!/bin/sh\nexit 2\n' >"$scratch/no-group/getent"
+	printf '#!/bin/sh\necho "groupadd: cannot lock /etc/group" >&2\nexit 10\n' >"$scratch/no-group/groupadd"
+	chmod 755 "$scratch/no-group/getent" "$scratch/no-group/groupadd"
+	rpm -qp --qf '%{PREIN}' "$rpm" >"$scratch/scriptlet"
+	check "the RPM's pre fails where groupadd does" fails env PATH="$scratch/no-group:$PATH" sh "$scratch/scriptlet" 1
 	while read -r scriptlet argument modes; do
 		rpm -qp --qf "%{$scriptlet}" "$rpm" >"$scratch/scriptlet"
 		sh "$scratch/scriptlet" "$argument"
@@ -104,8 +111,15 @@ if [ "${6:-}" = --dmi-tree ]; then
 	# At boot without systemd, the init script that configure registered
 	# opens them again; where systemd is the init, it leaves them to the
 	# tmpfiles rule. /run tells which.
+	# Removed but not purged, the script stays registered and does nothing.
 	check "the init script is registered for boot" ls /etc/rcS.d/S[0-9][0-9]osidentity-hal-tool
-	while read -r init modes; do
+	while read -r init modes removed; do
+		if [ -n "$removed" ]; then
+			check "dpkg removes the tool" dpkg --remove osidentity-hal-tool
+			for file in $dmi/product_uuid $dmi/product_serial; do
+				check "$file is 400 root:root again" test "$(mode_of $file)" = "400 root:root"
+			done
+		fi
 		for file in $dmi/product_uuid $dmi/product_serial; do
 			chown root:root "$file" && chmod 0400 "$file"
 		done
@@ -114,18 +128,14 @@ if [ "${6:-}" = --dmi-tree ]; then
 		/etc/init.d/osidentity-hal-tool start
 		umount /run
 		for file in $dmi/product_uuid $dmi/product_serial; do
-			check "booted with $init, the init script leaves $file $modes" \
+			check "booted with $init${removed:+ after removal}, the init script leaves $file $modes" \
 				test "$(mode_of $file)" = "$modes"
 		done
 	done <<-TABLE
 		systemd 400 root:root
 		sysvinit 440 root:osidentity
+		sysvinit 400 root:root removed
 	TABLE
-
-	check "dpkg removes the tool" dpkg --remove osidentity-hal-tool
-	for file in $dmi/product_uuid $dmi/product_serial; do
-		check "$file is 400 root:root again" test "$(mode_of $file)" = "400 root:root"
-	done
 	purge_all "over the DMI tree"
 	check "no override is left" test -z "$(override)"
 	[ "$failures" -eq 0 ]
@@ -364,7 +374,9 @@ check "the scratch root's tool answers from HOST_SYS" \
 	test "$(HOST_SYS=$scratch/other/sys "$rpm_root$tool" --udi $udi --key system.hardware.uuid)" = \
 	ABCDEF01-0000-4000-8000-00000000BEEF
 
-unshare --mount --propagation private sh "$0" "$@" --dmi-tree "$scratch" ||
+# With a process namespace of its own too, as a container has: the scripts
+# take a mount namespace whose PID 1 is another's for a chroot.
+unshare --mount --propagation private --pid --fork --mount-proc sh "$0" "$@" --dmi-tree "$scratch" ||
 	failures=$((failures + 1))
 
 [ "$failures" -eq 0 ]

@@ -4,8 +4,10 @@
 # must turn the repository away when a byte of it changes, and when another
 # key signed it). Then, as on a user's machine, user nobody then gets the UUID and serial number from the tool and
 # from both of that release's JVMs and from the native example, built with
-# that release's compiler and CMake, and removing the packages closes the
-# attributes again.
+# that release's compiler and CMake. In the chroot, installing and removing
+# leave its /sys alone; the init script opens the attributes at boot, and
+# does nothing once the packages are removed. Debian 13's lintian checks the
+# packages too.
 # Usage: release-install.sh REPO-DIR JAR SUITE...
 #        release-install.sh --demo SUITE   (`make demo` in a pristine root)
 #        release-install.sh --root SUITE   (makes the cached root if need be,
@@ -35,19 +37,26 @@ tools="g++ make cmake pkg-config" # what the native example is built with
 
 # Each release and its own OpenJDK. The amd64 JVM goes in first: the
 # ca-certificates-java it brings runs java, which the emulated i386 JVM can
-# hang in. The demo's release gets make alone: the demo installs the rest.
+# hang in. Debian 13's root has its lintian too. A pristine root (SUITE-pristine,
+# the demo's) gets make alone: the demo installs the rest.
 jre_of() {
 	case $1 in
 	bullseye) echo openjdk-11-jre-headless ;;
+	bookworm) echo openjdk-17-jre-headless ;;
 	trixie) echo openjdk-21-jre-headless ;;
-	bookworm) ;;
 	*) return 1 ;;
 	esac
 }
-contents_of() { # suite: what its root holds beyond minbase
+tools_of() {
 	case $1 in
-	bookworm) echo make ;;
-	*) echo "$(jre_of "$1") $tools" ;;
+	trixie) echo "$tools lintian" ;;
+	*) echo "$tools" ;;
+	esac
+}
+contents_of() { # root: what it holds beyond minbase
+	case $1 in
+	*-pristine) echo make ;;
+	*) echo "$(jre_of "$1") $(tools_of "$1")" ;;
 	esac
 }
 
@@ -76,19 +85,19 @@ in_root() { # root, command...: with /proc and /dev, in this mount namespace
 	chroot "$dir" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"
 }
 
-make_root() { # suite, root: run in a private mount namespace
-	suite=$1 root=$2 url=$(mirror | head -n 1)
+make_root() { # name (SUITE or SUITE-pristine), root: run in a private mount namespace
+	name=$1 suite=${1%-pristine} root=$2 url=$(mirror | head -n 1)
 	jre=$(jre_of "$suite") || { echo "unknown release $suite" >&2; return 1; }
 	[ -n "$url" ] || { echo "no Debian archive in this machine's apt sources" >&2; return 1; }
 	rm -rf "$root"
-	if [ -z "$jre" ]; then
+	if [ "$name" != "$suite" ]; then
 		# As a new user's machine: the release's three suites, as the
 		# installer writes them.
-		retry debootstrap --variant=minbase --include="$(contents_of "$suite")" \
+		retry debootstrap --variant=minbase --include="$(contents_of "$name")" \
 			"$suite" "$root" "$url" || return 1
 		printf 'deb %s %s main\n' "$url" "$suite" "$url" "$suite-updates" \
 			"$(mirror -security)" "$suite-security" >"$root/etc/apt/sources.list"
-		in_root "$root" apt-get clean && contents_of "$suite" >"$root/.osidentity-ready"
+		in_root "$root" apt-get clean && contents_of "$name" >"$root/.osidentity-ready"
 		return
 	fi
 	retry debootstrap --variant=minbase --include=adduser "$suite" "$root" "$url" || return 1
@@ -98,7 +107,7 @@ make_root() { # suite, root: run in a private mount namespace
 		retry in_root "$root" apt-get update -q &&
 		retry in_root "$root" apt-get install -y -q --no-install-recommends "$jre:amd64" &&
 		retry in_root "$root" apt-get install -y -q --no-install-recommends "$jre:i386" &&
-		retry in_root "$root" apt-get install -y -q --no-install-recommends $tools &&
+		retry in_root "$root" apt-get install -y -q --no-install-recommends $(tools_of "$suite") &&
 		in_root "$root" apt-get clean &&
 		contents_of "$suite" >"$root/.osidentity-ready"
 }
@@ -126,7 +135,7 @@ overlay_root() { # suite, scratch: the cached root, written to on an overlay
 # downloads are kept for the next run.
 if [ "${1:-}" = --demo-test ]; then
 	suite=$2 scratch=$3
-	overlay_root "$suite" "$scratch" || exit 1
+	overlay_root "$suite-pristine" "$scratch" || exit 1
 	mkdir -p "$cache/$suite-archives"
 	mount --bind "$cache/$suite-archives" "$root/var/cache/apt/archives" || exit 1
 	echo "deb http://127.0.0.1:9/debian $suite main" >"$root/etc/apt/sources.list.d/unreachable.list"
@@ -206,6 +215,16 @@ if [ "${1:-}" = --test ]; then
 	status=$?
 	printf '%s\n' "$out" | grep -E '^(Get|Setting up|E:|W:| osidentity|  )' | sed "s/^/$suite apt: /"
 	check "$suite: apt installs them all from the signed repository" test $status -eq 0
+	# A chroot's /sys may be the host's: installing in one leaves it alone,
+	# and so do the RPM's scriptlets. The next boot opens the attributes.
+	rpm -qp --qf '%{POSTIN}' "$repo"/rpm/osidentity-hal-tool-*."$("$top/scripts/targets" --host rpm)".rpm \
+		>"$root/tmp/rpm-post"
+	in_root "$root" sh /tmp/rpm-post 1
+	for file in product_uuid product_serial; do
+		check "$suite: in a chroot, apt and the RPM's post leave $file 400 root:root" \
+			test "$(mode_in_root $dmi/$file)" = "400 root:root"
+	done
+	in_root "$root" /etc/init.d/osidentity-hal-tool start
 	check "$suite: the example builds with pkg-config" in_root "$root" sh -c \
 		'g++ -o /tmp/native/pkg-config /tmp/native/show-identity.cpp $(pkg-config --cflags --libs osidentity)'
 	check "$suite: the example builds with CMake" in_root "$root" sh -c \
@@ -239,9 +258,23 @@ if [ "${1:-}" = --test ]; then
 	done
 
 	check "$suite: apt removes them all" in_root "$root" apt-get remove -y -q $names
+	# The next boot, in the kernel's modes: the script that removal leaves
+	# behind does nothing.
+	chown root:root "$root$dmi/product_uuid" "$root$dmi/product_serial"
+	chmod 0400 "$root$dmi/product_uuid" "$root$dmi/product_serial"
+	in_root "$root" /etc/init.d/osidentity-hal-tool start
 	for file in product_uuid product_serial; do
-		check "$suite: $file is 400 root:root again" test "$(mode_in_root $dmi/$file)" = "400 root:root"
+		check "$suite: after removal and a boot, $file is 400 root:root" \
+			test "$(mode_in_root $dmi/$file)" = "400 root:root"
 	done
+	if [ -x "$root/usr/bin/lintian" ]; then
+		mkdir "$root/tmp/debs"
+		find "$repo/debian/pool" -name '*.deb' -exec cp {} "$root/tmp/debs/" \;
+		out=$(in_root "$root" sh -c 'lintian --fail-on error,warning /tmp/debs/*.deb' 2>&1)
+		status=$?
+		printf '%s\n' "$out" | sed "s/^/$suite lintian: /"
+		check "$suite: its lintian finds no error and no warning" test $status -eq 0
+	fi
 	[ "$failures" -eq 0 ]
 	exit
 fi
@@ -255,7 +288,7 @@ if [ "${1:-}" = --root ]; then
 	exit
 fi
 if [ "${1:-}" = --demo ]; then
-	cached_root "$2" || exit 1
+	cached_root "$2-pristine" || exit 1
 	scratch=$(mktemp -d)
 	unshare --mount --propagation private sh "$0" --demo-test "$2" "$scratch"
 	status=$?
