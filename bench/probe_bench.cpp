@@ -37,6 +37,8 @@ namespace {
 
 const char uuid_command[] =
 	"hal-get-property --udi /org/freedesktop/Hal/devices/computer --key system.hardware.uuid";
+const char smbios_uuid_command[] =
+	"hal-get-property --udi /org/freedesktop/Hal/devices/computer --key smbios.system.uuid";
 constexpr size_t huge_bytes = 64u << 20;
 
 std::string scratch; // a fake DMI tree, and a tool that prints a huge answer
@@ -51,7 +53,9 @@ void set_up_scratch()
 {
 	char pattern[] = "/tmp/osidentity-bench.XXXXXX";
 	scratch = mkdtemp(pattern);
-	std::system(("mkdir -p " + scratch + "/sys/class/dmi/id " + scratch + "/huge").c_str());
+	std::system(("mkdir -p " + scratch + "/sys/class/dmi/id " + scratch + "/huge " + scratch +
+		     "/empty")
+			    .c_str());
 	write_file(scratch + "/sys/class/dmi/id/product_uuid",
 		   "4c4c4544-004a-3510-8052-b4c04f4a4d31\n");
 	setenv("HOST_SYS", (scratch + "/sys").c_str(), 1);
@@ -95,6 +99,45 @@ void popen_floor(benchmark::State &state)
 {
 	for (auto _ : state)
 		benchmark::DoNotOptimize(read_through_popen(uuid_command, 128));
+}
+
+/* The true nulls: a machine without a value (an empty /sys) and one without
+ * the tool. Both commands of the chain run; what they say on standard error
+ * is dropped. */
+template <void (*measure)(benchmark::State &), bool with_tool>
+void without_value(benchmark::State &state)
+{
+	int saved_stderr = dup(STDERR_FILENO);
+	int null = open("/dev/null", O_WRONLY);
+	dup2(null, STDERR_FILENO);
+	close(null);
+	if (with_tool)
+		setenv("HOST_SYS", (scratch + "/empty").c_str(), 1);
+	else
+		setenv("PATH", "/usr/bin:/bin", 1);
+	measure(state);
+	setenv("HOST_SYS", (scratch + "/sys").c_str(), 1);
+	setenv("PATH", normal_path.c_str(), 1);
+	dup2(saved_stderr, STDERR_FILENO);
+	close(saved_stderr);
+}
+
+void call_probe_for_null(benchmark::State &state)
+{
+	for (auto _ : state) {
+		char *value = library::getOSUUID();
+		if (value)
+			state.SkipWithError("a value");
+		free(value);
+	}
+}
+
+void popen_chain_floor(benchmark::State &state)
+{
+	for (auto _ : state) {
+		benchmark::DoNotOptimize(read_through_popen(uuid_command, 128));
+		benchmark::DoNotOptimize(read_through_popen(smbios_uuid_command, 128));
+	}
 }
 
 void probe_in_large_process(benchmark::State &state)
@@ -288,6 +331,10 @@ struct Figure {
 
 const Figure probe_figures[] = {
 	{"getOSUUID() / popen floor", "getOSUUID", "popen_floor", 1.05},
+	{"no value: getOSUUID() / both keys through popen", "getOSUUID_no_value",
+	 "popen_floor_no_value", 1.05},
+	{"no tool: getOSUUID() / both keys through popen", "getOSUUID_no_tool",
+	 "popen_floor_no_tool", 1.05},
 	{"getOSUUID() with 1 GiB touched / popen floor", "getOSUUID_1GiB_heap", "popen_floor", 1.2},
 	{"hal-get-property start / /bin/true start", "start_hal_get_property", "start_bin_true",
 	 1.2},
@@ -376,6 +423,10 @@ int main(int argc, char **argv)
 	} else {
 		peak_ratio = huge_answer_peak_ratio();
 		timed("popen_floor", popen_floor, 60);
+		timed("getOSUUID_no_value", without_value<call_probe_for_null, true>, 60);
+		timed("popen_floor_no_value", without_value<popen_chain_floor, true>, 60);
+		timed("getOSUUID_no_tool", without_value<call_probe_for_null, false>, 60);
+		timed("popen_floor_no_tool", without_value<popen_chain_floor, false>, 60);
 		timed("getOSUUID_1GiB_heap", probe_in_large_process, 60);
 		timed("start_hal_get_property", start_tool, 100);
 		timed("start_bin_true", start_true, 100);
