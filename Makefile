@@ -16,7 +16,9 @@ STEP := ./scripts/step
 BUILD := sh -c 'testing=$$1; shift; for preset; do \
 	cmake --preset $$preset -DBUILD_TESTING=$$testing && cmake --build --preset $$preset || exit; \
 	done' -
-HAVE_GTEST := $$(test -e /usr/src/googletest/CMakeLists.txt && echo ON || echo OFF)
+# The demo builds the tests only where `make test` configured the tree for
+# them: it never builds what its own set-up did not install.
+DEMO_TESTING := $$(grep -qs '^BUILD_TESTING:BOOL=ON' build/$(HOST_ARCH)/CMakeCache.txt && echo ON || echo OFF)
 
 .PHONY: all deps build test demo bench package repo clean
 
@@ -55,7 +57,7 @@ repo: package
 
 demo:
 	@./scripts/install-deps $(if $(ALL),,host)
-	@$(STEP) "Building $(DEMO_ARCHES)" build $(BUILD) $(HAVE_GTEST) $(DEMO_ARCHES)
+	@$(STEP) "Building $(DEMO_ARCHES)" build $(BUILD) $(DEMO_TESTING) $(DEMO_ARCHES)
 	@./scripts/demo $(DEMO_ARCHES)
 
 # x86-64 only: see bench/CMakeLists.txt.

@@ -9,14 +9,17 @@
 # does nothing once the packages are removed. Debian 13's lintian checks the
 # packages too.
 # Usage: release-install.sh REPO-DIR JAR SUITE...
-#        release-install.sh --demo SUITE   (`make demo` in a pristine root)
+#        release-install.sh --demo ROOT... (`make demo` in pristine roots:
+#                                           SUITE-pristine, bookworm-gtest)
 #        release-install.sh --root SUITE   (makes the cached root if need be,
 #                                           and prints its folder)
 #
 # With --demo, a new user's first command: the project's tree is copied into a
-# minbase root of the release with make alone and an apt source that cannot be
-# reached, and `make demo` there must set up, build and show the sample
-# server's values with the host's target alone.
+# minbase root of the release with make alone (SUITE-pristine), or with
+# GoogleTest and Google Benchmark as well, as this project's own machines come
+# (bookworm-gtest), and an apt source that cannot be reached; `make demo`
+# there must set up, build and show the sample server's values with the
+# host's target alone, and build no test.
 #
 # The roots (debootstrap, then the release's JVMs) are made once and kept
 # under $OSIDENTITY_RELEASES (default /var/cache/osidentity/releases), and
@@ -37,8 +40,8 @@ tools="g++ make cmake pkg-config" # what the native example is built with
 
 # Each release and its own OpenJDK. The amd64 JVM goes in first: the
 # ca-certificates-java it brings runs java, which the emulated i386 JVM can
-# hang in. Debian 13's root has its lintian too. A pristine root (SUITE-pristine,
-# the demo's) gets make alone: the demo installs the rest.
+# hang in. Debian 13's root has its lintian too. A pristine root (the demo's)
+# gets make alone, or GoogleTest's packages too: the demo installs the rest.
 jre_of() {
 	case $1 in
 	bullseye) echo openjdk-11-jre-headless ;;
@@ -56,6 +59,7 @@ tools_of() {
 contents_of() { # root: what it holds beyond minbase
 	case $1 in
 	*-pristine) echo make ;;
+	*-gtest) echo make googletest libgtest-dev libbenchmark-dev ;;
 	*) echo "$(jre_of "$1") $(tools_of "$1")" ;;
 	esac
 }
@@ -85,8 +89,8 @@ in_root() { # root, command...: with /proc and /dev, in this mount namespace
 	chroot "$dir" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"
 }
 
-make_root() { # name (SUITE or SUITE-pristine), root: run in a private mount namespace
-	name=$1 suite=${1%-pristine} root=$2 url=$(mirror | head -n 1)
+make_root() { # name (SUITE, or SUITE-KIND for a pristine root), root: run in a private mount namespace
+	name=$1 suite=${1%%-*} root=$2 url=$(mirror | head -n 1)
 	jre=$(jre_of "$suite") || { echo "unknown release $suite" >&2; return 1; }
 	[ -n "$url" ] || { echo "no Debian archive in this machine's apt sources" >&2; return 1; }
 	rm -rf "$root"
@@ -134,8 +138,8 @@ overlay_root() { # suite, scratch: the cached root, written to on an overlay
 # `make demo` as a new user runs it, in a private mount namespace. apt's
 # downloads are kept for the next run.
 if [ "${1:-}" = --demo-test ]; then
-	suite=$2 scratch=$3
-	overlay_root "$suite-pristine" "$scratch" || exit 1
+	name=$2 suite=${2%%-*} scratch=$3
+	overlay_root "$name" "$scratch" || exit 1
 	mkdir -p "$cache/$suite-archives"
 	mount --bind "$cache/$suite-archives" "$root/var/cache/apt/archives" || exit 1
 	echo "deb http://127.0.0.1:9/debian $suite main" >"$root/etc/apt/sources.list.d/unreachable.list"
@@ -144,22 +148,24 @@ if [ "${1:-}" = --demo-test ]; then
 	start=$(date +%s)
 	out=$(in_root "$root" sh -c 'cd /src && HOST_SYS=examples/poweredge-r740 make demo' 2>&1)
 	status=$?
-	printf '%s\n' "$out" | sed "s/^/$suite make demo: /"
-	echo "$suite: make demo took $(($(date +%s) - start)) s"
+	printf '%s\n' "$out" | sed "s/^/$name make demo: /"
+	echo "$name: make demo took $(($(date +%s) - start)) s"
 	sample=$top/examples/poweredge-r740/class/dmi/id
 	preset=$("$top/scripts/targets" --host preset)
-	check "$suite: make demo succeeds" test $status -eq 0
-	check "$suite: it shows the sample's UUID" contains "$out" "hardware UUID: $(tr a-f A-F <$sample/product_uuid)"
-	check "$suite: it shows the sample's serial number" contains "$out" "serial number: $(cat $sample/product_serial)"
-	check "$suite: the C++ example shows them too" contains "$out" "C++ caller ($preset): hardware UUID:"
-	check "$suite: it names the index it could not fetch" contains "$out" "could not fetch http://127.0.0.1:9/"
-	check "$suite: at most 25 lines" test "$(printf '%s\n' "$out" | wc -l)" -le 25
-	check "$suite: no foreign architecture added" test -z "$(in_root "$root" dpkg --print-foreign-architectures)"
+	check "$name: make demo succeeds" test $status -eq 0
+	check "$name: it shows the sample's UUID" contains "$out" "hardware UUID: $(tr a-f A-F <$sample/product_uuid)"
+	check "$name: it shows the sample's serial number" contains "$out" "serial number: $(cat $sample/product_serial)"
+	check "$name: the C++ example shows them too" contains "$out" "C++ caller ($preset): hardware UUID:"
+	check "$name: it names the index it could not fetch" contains "$out" "could not fetch http://127.0.0.1:9/"
+	check "$name: at most 25 lines" test "$(printf '%s\n' "$out" | wc -l)" -le 25
+	check "$name: no foreign architecture added" test -z "$(in_root "$root" dpkg --print-foreign-architectures)"
 	installed() { in_root "$root" dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q ' installed$'; }
 	for package in googletest valgrind podman qemu-user-static clang lintian dpkg-dev rpm; do
-		check "$suite: $package (the tests' alone) is not installed" fails installed "$package"
+		case " $(contents_of "$name") " in *" $package "*) continue ;; esac
+		check "$name: $package (the tests' alone) is not installed" fails installed "$package"
 	done
-	check "$suite: the host's target alone is built" test "$(ls "$root/src/build" | grep -vx logs)" = "$preset"
+	check "$name: the host's target alone is built" test "$(ls "$root/src/build" | grep -vx logs)" = "$preset"
+	check "$name: no test is built" test ! -e "$root/src/build/$preset/tests"
 	[ "$failures" -eq 0 ]
 	exit
 fi
@@ -288,11 +294,14 @@ if [ "${1:-}" = --root ]; then
 	exit
 fi
 if [ "${1:-}" = --demo ]; then
-	cached_root "$2-pristine" || exit 1
-	scratch=$(mktemp -d)
-	unshare --mount --propagation private sh "$0" --demo-test "$2" "$scratch"
-	status=$?
-	rm -rf "$scratch"
+	shift
+	status=0
+	for name; do
+		cached_root "$name" || { status=1; continue; }
+		scratch=$(mktemp -d)
+		unshare --mount --propagation private sh "$0" --demo-test "$name" "$scratch" || status=1
+		rm -rf "$scratch"
+	done
 	exit $status
 fi
 status=0
