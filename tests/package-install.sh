@@ -113,8 +113,10 @@ if [ "${6:-}" = --dmi-tree ]; then
 	# tmpfiles rule. /run tells which.
 	# Removed but not purged, the script stays registered and does nothing.
 	check "the init script is registered for boot" ls /etc/rcS.d/S[0-9][0-9]osidentity-hal-tool
-	while read -r init modes removed; do
-		if [ -n "$removed" ]; then
+	while read -r init removed modes; do
+		after=
+		if [ "$removed" = removed ]; then
+			after=" after removal"
 			check "dpkg removes the tool" dpkg --remove osidentity-hal-tool
 			for file in $dmi/product_uuid $dmi/product_serial; do
 				check "$file is 400 root:root again" test "$(mode_of $file)" = "400 root:root"
@@ -128,13 +130,13 @@ if [ "${6:-}" = --dmi-tree ]; then
 		/etc/init.d/osidentity-hal-tool start
 		umount /run
 		for file in $dmi/product_uuid $dmi/product_serial; do
-			check "booted with $init${removed:+ after removal}, the init script leaves $file $modes" \
+			check "booted with $init$after, the init script leaves $file $modes" \
 				test "$(mode_of $file)" = "$modes"
 		done
 	done <<-TABLE
-		systemd 400 root:root
-		sysvinit 440 root:osidentity
-		sysvinit 400 root:root removed
+		systemd - 400 root:root
+		sysvinit - 440 root:osidentity
+		sysvinit removed 400 root:root
 	TABLE
 	purge_all "over the DMI tree"
 	check "no override is left" test -z "$(override)"
