@@ -6,10 +6,12 @@ set -u
 HUGE_ANSWER_BYTES=1048576 # see stress_test.cpp
 export HUGE_ANSWER_BYTES
 failed=0
+# valgrind runs one thread at a time: the bound of the forking-thread test
+# measures its scheduling, not the library.
 for program in "$@"; do
 	echo "== memcheck: $program"
 	valgrind --quiet --error-exitcode=99 --leak-check=full \
 		--errors-for-leak-kinds=definite,indirect --show-leak-kinds=definite,indirect \
-		"$program" --gtest_brief=1 || failed=1
+		"$program" --gtest_brief=1 --gtest_filter=-Stress.ForkingThreadBesideCalls || failed=1
 done
 exit $failed

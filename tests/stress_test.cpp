@@ -162,7 +162,7 @@ TEST_F(Stress, ForkingThreadBesideCalls)
 		waitpid(pid, nullptr, 0);
 	}
 	EXPECT_EQ(values, std::vector<std::optional<std::string>>(20, "U-4"));
-	EXPECT_LT(slowest.count(), 500);
+	EXPECT_LT(slowest.count(), 1000); // a held pipe would hold a call for 2 s
 }
 
 /* A user at its limit on processes (RLIMIT_NPROC, as a container's pids
