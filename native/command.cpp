@@ -87,14 +87,13 @@ __attribute__((no_sanitize("address"))) int start_shell(void *argument)
 	/* With the caller's standard output closed, the write end may already be
 	 * descriptor 1, where dup2 would leave it to be closed on exec. */
 #ifdef SYS_dup2
-	long moved = start->output == STDOUT_FILENO
-			     ? syscall(SYS_ioctl, STDOUT_FILENO, FIONCLEX)
-			     : syscall(SYS_dup2, start->output, STDOUT_FILENO);
+	const long dup_call = SYS_dup2;
 #else
+	const long dup_call = SYS_dup3; // with flags 0, where the kernel has no dup2
+#endif
 	long moved = start->output == STDOUT_FILENO
 			     ? syscall(SYS_ioctl, STDOUT_FILENO, FIONCLEX)
-			     : syscall(SYS_dup3, start->output, STDOUT_FILENO, 0);
-#endif
+			     : syscall(dup_call, start->output, STDOUT_FILENO, 0);
 	if (moved >= 0) {
 		syscall(SYS_rt_sigprocmask, SIG_SETMASK, &start->caller_mask, nullptr,
 			kernel_sigset_size);
