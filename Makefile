@@ -12,15 +12,16 @@ HOST_ARCH := $(shell scripts/targets --host preset)
 DEMO_ARCHES := $(if $(ALL),$(ARCHES),$(HOST_ARCH))
 STEP := ./scripts/step
 # Configures and builds each preset named after it; the first word turns the
-# tests' build on or off (the demo's set-up lacks GoogleTest).
-BUILD := sh -c 'testing=$$1; shift; for preset; do \
+# tests' build on or off (the demo's set-up lacks GoogleTest). A target whose
+# root could not be made is left out, with one line.
+BUILD := sh -c 'testing=$$1; shift; for preset; do scripts/roots ready $$preset || continue; \
 	cmake --preset $$preset -DBUILD_TESTING=$$testing && cmake --build --preset $$preset || exit; \
 	done' -
 # The demo builds the tests only where `make test` configured the tree for
 # them: it never builds what its own set-up did not install.
 DEMO_TESTING := $$(grep -qs '^BUILD_TESTING:BOOL=ON' build/$(HOST_ARCH)/CMakeCache.txt && echo ON || echo OFF)
 
-.PHONY: all deps build test demo bench package repo clean
+.PHONY: all deps build test demo bench package repo clean clean-roots
 
 all: build
 
@@ -34,6 +35,7 @@ test: repo
 	@$(STEP) "Building $(CHECKED)" build-checked $(BUILD) ON $(CHECKED)
 	@set -e; for preset in $(ARCHES) $(CHECKED); do \
 		echo "== tests of the $$preset build"; \
+		scripts/roots ready $$preset || continue; \
 		ctest --preset $$preset; \
 	done
 
@@ -41,7 +43,8 @@ test: repo
 package: build
 	@rm -rf build/packages
 	@$(STEP) "Packaging $(ARCHES)" package \
-		sh -c 'for preset; do cmake --build --preset $$preset --target debs rpms || exit; done' - $(ARCHES)
+		sh -c 'for preset; do scripts/roots ready $$preset || continue; \
+		cmake --build --preset $$preset --target debs rpms || exit; done' - $(ARCHES)
 	@ls -1 build/packages/* | sed 's/^/  /'
 	@findings=$$(lintian --fail-on error build/packages/*.deb 2>&1); status=$$?; \
 	findings=$$(printf '%s\n' "$$findings" | grep -v '^running with root privileges'); \
@@ -67,5 +70,9 @@ bench: build
 	@build/x86_64/bench/probe_bench --jni
 	@LD_PRELOAD=$(CURDIR)/build/x86_64/tests/libforking_libc.so build/x86_64/bench/probe_bench
 
+# The targets' roots stay: they are a cache (scripts/roots).
 clean:
 	rm -rf build
+
+clean-roots:
+	scripts/roots clean

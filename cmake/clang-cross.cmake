@@ -1,9 +1,7 @@
 # A build for another processor: clang for the triplet `cross_triplet`, with
-# Debian's cross binutils and its cross glibc, libgcc and libstdc++ (found by
-# clang in /usr/TRIPLET and /usr/lib/gcc-cross without a --sysroot, whose
-# absolute paths in the cross libc.so the linker could not follow). Debian's
-# cross g++ packages conflict with g++-multilib, which the i386 build needs.
-# The programs run here through qemu-user (see scripts/install-deps).
+# that processor's binutils, against the Debian root of the target (its
+# glibc, libgcc and libstdc++, made by scripts/roots). Its programs run in
+# that root (scripts/in-root), through qemu-user.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_C_COMPILER clang)
 set(CMAKE_CXX_COMPILER clang++)
@@ -15,3 +13,10 @@ foreach(tool AR RANLIB STRIP OBJCOPY)
   string(TOLOWER ${tool} name)
   set(CMAKE_${tool} /usr/bin/${cross_triplet}-${name})
 endforeach()
+# The toolchain file that includes this one is named after the preset.
+get_filename_component(cross_preset ${CMAKE_PARENT_LIST_FILE} NAME_WE)
+execute_process(COMMAND ${CMAKE_CURRENT_LIST_DIR}/../scripts/roots path ${cross_preset}
+  OUTPUT_VARIABLE CMAKE_SYSROOT OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/in-root ${CMAKE_SYSROOT})
+# The build's own tools (javac, the host's JDK headers) are the host's.
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

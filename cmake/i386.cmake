@@ -1,9 +1,5 @@
-# The i386 build: the host's compilers with -m32 (Debian's g++-multilib).
-set(CMAKE_C_FLAGS_INIT "-m32")
-set(CMAKE_CXX_FLAGS_INIT "-m32")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-m32")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-m32")
+# 32-bit x86 (i686, Debian's i386 baseline).
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(cross_triplet i686-linux-gnu)
+include(${CMAKE_CURRENT_LIST_DIR}/clang-cross.cmake)
 set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
-set(FIND_LIBRARY_USE_LIB64_PATHS OFF)
-set(FIND_LIBRARY_USE_LIB32_PATHS ON)

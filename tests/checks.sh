@@ -10,16 +10,11 @@ fails() { ! "$@" 2>/dev/null; }
 contains() { printf '%s\n' "$1" | grep -qF -- "$2"; }
 lacks() { ! printf '%s\n' "$1" | grep -qE -- "$2"; }
 mode_of() { stat -c '%a %U:%G' "$1"; }
-# A JVM that set-up could not install skips its checks, with one line; any
-# other missing JVM is a failure.
+# A JVM that set-up installs (in the host or in a root) must be there.
 have_jvm() { # java
 	[ -x "$1" ] && return
-	if grep -qxF "$1" "$(dirname "$0")/../build/logs/jvms-not-installed.txt" 2>/dev/null; then
-		echo "SKIPPED: no JVM at $1: set-up could not install it (see build/logs/deps-*.log)"
-	else
-		echo "FAILED: no JVM at $1, which set-up installs"
-		failures=$((failures + 1))
-	fi
+	echo "FAILED: no JVM at $1, which set-up installs"
+	failures=$((failures + 1))
 	return 1
 }
 

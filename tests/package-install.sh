@@ -15,27 +15,45 @@ if [ "$(id -u)" -ne 0 ]; then
 	exit 77
 fi
 
-# The library and its development files of every target, side by side, and
-# the tool of this machine's.
+# This machine's packages, installed for real; the library and development
+# files of every target, side by side, in a scratch root of dpkg's own (the
+# host gains no architecture), whose /usr each target's root sees over its
+# own, as if they were installed there (scripts/in-root's ROOT_USR).
 host=$(dpkg --print-architecture)
-debs="$("$top/scripts/targets" deb |
-	sed "s|.*|$packages/libosidentity-jni_${version}_&.deb $packages/libosidentity-dev_${version}_&.deb|")
-$packages/osidentity-hal-tool_${version}_$host.deb"
-names="$("$top/scripts/targets" deb | sed 's/.*/libosidentity-jni:\0 libosidentity-dev:\0/') osidentity-hal-tool"
+libs_of() { # Debian architectures
+	for arch; do
+		echo "$packages/libosidentity-jni_${version}_$arch.deb $packages/libosidentity-dev_${version}_$arch.deb"
+	done
+}
+debs="$(libs_of "$host") $packages/osidentity-hal-tool_${version}_$host.deb"
+names="libosidentity-jni libosidentity-dev osidentity-hal-tool"
 host_rpm=$("$top/scripts/targets" --host rpm)
 tool=/usr/bin/hal-get-property
 dmi=/sys/class/dmi/id
-javas=$("$top/scripts/targets" jvm | sed 's|$|/bin/java|')
 
 . "$top/tests/checks.sh"
 override() { dpkg-statoverride --list "$tool"; }
+in_target() { # preset, command...: where that target's programs run
+	root=$("$top/scripts/roots" path "$1")
+	shift
+	if [ -z "$root" ]; then
+		"$@"
+	else
+		ROOT_USR=$multiarch/usr "$top/scripts/in-root" "$root" "$@"
+	fi
+}
+in_usr() { # command...: with the side-by-side packages' files over /usr
+	unshare --mount --propagation private sh -c \
+		'mount -t overlay -o "lowerdir=$0/usr:/usr" beside /usr && exec "$@"' "$multiarch" "$@"
+}
 as_nobody() { setpriv --reuid=nobody --regid=nogroup --clear-groups env -i PATH=/usr/bin:/bin "$@"; }
 udi=/org/freedesktop/Hal/devices/computer
-demo() { # java, then its options: the demo through the fake hal-get-property
-	java=$1
-	shift
+demo() { # preset, java, then its options: the demo through the fake hal-get-property
+	preset=$1 java=$2
+	shift 2
 	# shellcheck disable=SC2046
-	FAKE_HAL_DIR=$scratch/hal PATH=$fake_bin:$PATH "$java" $("$top/scripts/jvm-options" "$java") \
+	in_target "$preset" env FAKE_HAL_DIR="$scratch/hal" PATH="$fake_bin:$PATH" "$java" \
+		$("$top/scripts/jvm-options" "$("$top/scripts/roots" path "$preset")$java") \
 		"$@" -jar "$scratch/osidentity.jar" 2>&1
 }
 install_all() { # shellcheck disable=SC2086
@@ -72,16 +90,25 @@ if [ "${6:-}" = --dmi-tree ]; then
 		smbios.system.serial $serial
 		smbios.system.uuid $uuid $scratch/other/sys
 	TABLE
-	for java in $javas; do
-		have_jvm "$java" || continue
+	# The other targets' roots see the tool as installed.
+	multiarch=$scratch/multiarch
+	cp -p $tool "$multiarch$tool"
+	while read -r preset jvm; do
+		java=$jvm/bin/java
 		# shellcheck disable=SC2046
-		out=$(as_nobody "$java" $("$top/scripts/jvm-options" "$java") -jar "$scratch/osidentity.jar" 2>&1)
+		out=$(in_target "$preset" setpriv --reuid=nobody --regid=nogroup --clear-groups \
+			env -i PATH=/usr/bin:/bin "$java" $("$top/scripts/jvm-options" \
+			"$("$top/scripts/roots" path "$preset")$java") -jar "$scratch/osidentity.jar" 2>&1)
 		echo "$out"
 		check "$java as nobody gets the UUID" contains "$out" "hardware UUID: $uuid"
 		check "$java as nobody gets the serial number" contains "$out" "serial number: $serial"
-	done
+	done <<-TABLE
+		$("$top/scripts/targets" preset jvm)
+	TABLE
 	for example in "$scratch"/examples/*/pkg-config "$scratch"/examples/*/cmake/show-identity; do
-		out=$(as_nobody "$example" 2>&1)
+		preset=${example#"$scratch"/examples/}
+		out=$(in_target "${preset%%/*}" setpriv --reuid=nobody --regid=nogroup --clear-groups \
+			env -i PATH=/usr/bin:/bin "$example" 2>&1)
 		check "${example#"$scratch"/} as nobody gets both values" \
 			test "$out" = "$(printf 'hardware UUID: %s\nserial number: %s' "$uuid" "$serial")"
 	done
@@ -186,13 +213,32 @@ done
 # from the JVMs' default path, through a fake hal-get-property.
 install_all
 check "the tool is 2755 root:osidentity" test "$(mode_of $tool)" = "2755 root:osidentity"
-for java in $javas; do
-	have_jvm "$java" || continue
-	out=$(demo "$java")
+multiarch=$scratch/multiarch
+mkdir -p "$multiarch/var/lib/dpkg/info" "$multiarch/var/lib/dpkg/updates"
+: >"$multiarch/var/lib/dpkg/status"
+for arch in $("$top/scripts/targets" deb); do
+	dpkg --root="$multiarch" --add-architecture "$arch"
+done
+# shellcheck disable=SC2046
+check "dpkg installs every target's library and development files side by side" \
+	dpkg --root="$multiarch" --log=/dev/null --force-depends -i $(libs_of $("$top/scripts/targets" deb))
+while read -r preset deb; do
+	root=$("$top/scripts/roots" path "$preset")
+	glibc=$(zcat "$root/usr/share/doc/libc6-dev/changelog.Debian.gz" | sed -n '1s/^[^ ]* (\([^)]*\)).*/\1/p')
+	check "$preset: the tool's Built-Using names the glibc it links, $glibc" test \
+		"$(dpkg-deb -f "$packages/osidentity-hal-tool_${version}_$deb.deb" Built-Using)" = "glibc (= $glibc)"
+done <<-TABLE
+	$("$top/scripts/targets" preset deb)
+TABLE
+while read -r preset jvm; do
+	java=$jvm/bin/java
+	out=$(demo "$preset" "$java")
 	echo "$out"
 	check "$java loads the installed library" contains "$out" "hardware UUID: PKG-UUID-1"
 	check "$java gets the serial number" contains "$out" "serial number: PKG-SERIAL-2"
-done
+done <<-TABLE
+	$("$top/scripts/targets" preset jvm)
+TABLE
 check "its man page is installed" test -f /usr/share/man/man1/hal-get-property.1.gz
 
 # The header serves C++ callers of every standard, and stops a C caller with
@@ -217,21 +263,23 @@ check "from C, the error says to compile as C++" contains "$out" "compile the ca
 # with pkg-config and with CMake (as its toolchain file in cmake/ sets the
 # compiler up); it runs as nobody over the DMI tree below.
 cxx_of() { # preset, triplet
-	case $1 in
-	x86_64) echo g++ -m64 ;;
-	i386) echo g++ -m32 ;;
-	*) echo clang++ --target="$2" ;;
-	esac
+	root=$("$top/scripts/roots" path "$1")
+	if [ -z "$root" ]; then
+		echo g++
+	else
+		echo clang++ --target="$(sed -n 's/^set(cross_triplet \(.*\))/\1/p' "$top/cmake/$1.cmake")" --sysroot="$root"
+	fi
 }
 while read -r preset triplet; do
 	dir=$scratch/examples/$preset
 	mkdir -p "$dir"
 	# shellcheck disable=SC2046
-	check "$preset: the example builds with pkg-config" $(cxx_of "$preset" "$triplet") \
+	check "$preset: the example builds with pkg-config" in_usr $(cxx_of "$preset" "$triplet") \
 		-o "$dir/pkg-config" "$top/examples/native/show-identity.cpp" \
-		$(PKG_CONFIG_LIBDIR=/usr/lib/$triplet/pkgconfig pkg-config --cflags --libs osidentity)
-	check "$preset: the example builds with CMake" sh -c '{ cmake -S "$1" -B "$2" --toolchain "$3" &&
-		cmake --build "$2"; } >/dev/null' - "$top/examples/native" "$dir/cmake" "$top/cmake/$preset.cmake"
+		$(in_usr env PKG_CONFIG_LIBDIR=/usr/lib/$triplet/pkgconfig pkg-config --cflags --libs osidentity)
+	check "$preset: the example builds with CMake" in_usr sh -c '{ cmake -S "$1" -B "$2" --toolchain "$3" \
+		-Dosidentity_DIR="$4" && cmake --build "$2"; } >/dev/null' - "$top/examples/native" "$dir/cmake" \
+		"$top/cmake/$preset.cmake" "/usr/lib/$triplet/cmake/osidentity"
 done <<-TABLE
 	$("$top/scripts/targets" preset triplet)
 TABLE
@@ -352,24 +400,22 @@ system_stand_in() { # arch, root
 # the metadata's signature and the packages') into a scratch root of their
 # own (x86_64 and aarch64 share /usr/lib64), and loaded from there by the
 # target's JVM.
-while read -r arch jvm libdir; do
+while read -r preset arch jvm libdir; do
 	rpm_root=$scratch/rpm-root-$arch
 	system_stand_in "$arch" "$rpm_root" 2>/dev/null
 	check "dnf installs the $arch RPMs from the signed repository into a scratch root" \
 		dnf -y -q --installroot="$rpm_root" --releasever=1 --forcearch="$arch" \
 		--setopt=reposdir="$repo" --setopt=tsflags=noscripts install "osidentity-*.$arch"
-	if have_jvm "$jvm/bin/java"; then
-		out=$(demo "$jvm/bin/java" -Djava.library.path="$rpm_root$libdir")
-		check "$jvm loads $libdir/libosidentity.so from the scratch root" \
-			contains "$out" "hardware UUID: PKG-UUID-1"
-	fi
+	out=$(demo "$preset" "$jvm/bin/java" -Djava.library.path="$rpm_root$libdir")
+	check "$jvm loads $libdir/libosidentity.so from the scratch root" \
+		contains "$out" "hardware UUID: PKG-UUID-1"
 	pc_libs=$(PKG_CONFIG_LIBDIR=$rpm_root$libdir/pkgconfig pkg-config --libs osidentity)
 	cmake_library=$(sed -n 's/.*IMPORTED_LOCATION "\(.*\)"/\1/p' "$rpm_root$libdir/cmake/osidentity/osidentity-config.cmake")
 	# shellcheck disable=SC2086
 	check "$arch: osidentity.pc and the CMake package link $libdir/libosidentity.so" \
 		test "$(echo $pc_libs $cmake_library)" = "$libdir/libosidentity.so $libdir/libosidentity.so"
 done <<-TABLE
-	$("$top/scripts/targets" rpm jvm rpm-libdir)
+	$("$top/scripts/targets" preset rpm jvm rpm-libdir)
 TABLE
 rpm_root=$scratch/rpm-root-$host_rpm
 check "the scratch root's tool answers from HOST_SYS" \

@@ -66,10 +66,7 @@ contents_of() { # root: what it holds beyond minbase
 
 # The Debian archive this machine's apt uses (or, with -security, its
 # security archive).
-mirror() { # [-security]
-	sed -n "s/^URIs: *\([^ ]*\/debian${1:-}\)\$/\1/p" /etc/apt/sources.list.d/*.sources 2>/dev/null | head -n 1
-	grep -hoE "^deb +[^ ]+/debian${1:-} " /etc/apt/sources.list 2>/dev/null | awk '{ print $2; exit }'
-}
+mirror() { "$top/scripts/roots" mirror "$@"; } # [-security]
 
 # Downloads fail for a moment now and then.
 retry() {

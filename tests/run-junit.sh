@@ -15,12 +15,8 @@ demo=false chained=false
 java=$1 libdir=$2 classpath=$3 fake_bin=$4
 shift 4
 console=/usr/share/java/junit-platform-console-standalone.jar
-if [ -z "$java" ]; then
-	echo "SKIPPED: no JDK 24 or newer for this architecture under /usr/lib/jvm"
-	exit 77
-fi
 . "$(dirname "$0")/checks.sh"
-have_jvm "$java" || exit $((failures ? 1 : 77))
+have_jvm "$java" || exit 1
 
 FAKE_HAL_DIR=$(mktemp -d) || exit 1
 export FAKE_HAL_DIR

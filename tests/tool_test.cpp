@@ -529,23 +529,29 @@ TEST(CommandLine, HelpOnStandardOutput)
 	EXPECT_EQ(r.err, "");
 }
 
-/* Why this run cannot make set-user-ID and set-group-ID copies that the
- * kernel honours, or null. Where qemu-user runs this build's programs, its
- * binfmt_misc entry needs the C flag for that. */
+/* Why this run cannot make set-user-ID and set-group-ID copies, or null. */
 const char *cannot_make_privileged_copies()
 {
-	if (geteuid() != 0)
-		return "needs root to make set-user-ID and set-group-ID copies";
+	return geteuid() == 0 ? nullptr : "needs root to make set-user-ID and set-group-ID copies";
+}
+
+/* The command run by nobody, from a copy with mode and group. The kernel
+ * applies a copy's set-ID bits, but not where qemu-user runs this build's
+ * programs (the system's entries lack the C flag, and should): there the
+ * emulator starts with the ids the kernel would have given the copy, so the
+ * program sees them and AT_SECURE as it would. */
+std::vector<std::string> as_nobody_from(std::vector<std::string> command, mode_t mode, gid_t group)
+{
 	std::ifstream entry(QEMU_ENTRY);
-	bool enabled = false, credentials = false;
-	for (std::string line; std::getline(entry, line);) {
-		enabled |= line == "enabled";
-		credentials |= line.rfind("flags: ", 0) == 0 && line.find('C') != std::string::npos;
-	}
-	if (enabled && !credentials)
-		return "qemu runs this build's programs here through an entry without the C flag; "
-		       "the kernel does not apply set-ID bits to them";
-	return nullptr;
+	std::string state;
+	if (!std::getline(entry, state) || state != "enabled" || !(mode & (S_ISUID | S_ISGID)))
+		return as_nobody(command);
+	command.insert(command.begin(),
+		       {"/usr/bin/setpriv", mode & S_ISUID ? "--euid=0" : "--euid=nobody",
+			"--ruid=nobody",
+			mode & S_ISGID ? "--egid=" + std::to_string(group) : "--egid=nogroup",
+			"--rgid=nogroup", "--clear-groups"});
+	return command;
 }
 
 /* A copy of the tool in the tree, owned by root and group, with mode. */
@@ -572,7 +578,8 @@ TEST_F(DmiTree, PrivilegedCopyIgnoresHostSys)
 		SCOPED_TRACE(c.mode);
 		std::string copy = privileged_copy(tree, c.mode, c.group);
 		Outcome r =
-			run(as_nobody({copy, "--udi", computer, "--key", "system.hardware.vendor"}),
+			run(as_nobody_from({copy, "--udi", computer, "--key", "system.hardware.vendor"},
+					   c.mode, c.group),
 			    tree.root().c_str());
 		EXPECT_NE(r.out, "Korvane Systems\n");
 		std::string real = slurp("/sys/class/dmi/id/sys_vendor");
@@ -587,7 +594,8 @@ TEST_F(DmiTree, PrivilegedCopyIgnoresHostSys)
 		/* Nor /proc: where the machine's DMI has no serial number, the
 		 * sysinfo of HOST_PROC would answer. */
 		tree.put("proc/sysinfo", "Sequence Code:        FROM-HOST-PROC\n");
-		r = run(as_nobody({copy, "--udi", computer, "--key", "system.hardware.serial"}),
+		r = run(as_nobody_from({copy, "--udi", computer, "--key", "system.hardware.serial"},
+				       c.mode, c.group),
 			tree.root().c_str());
 		EXPECT_EQ(r.out.find("FROM-HOST-PROC"), std::string::npos) << r.out;
 	}
@@ -619,8 +627,11 @@ TEST_F(DmiTree, SetGroupCopyHoldsItsGroupForTheAttributeAlone)
 	const std::string not_applied =
 		"Permission denied (a caller in group 4, or root, can read it); the tool's group "
 		"adm (gid 4) was not applied: ";
+	const std::string hostile_tunables = "GLIBC_TUNABLES=glibc.malloc.mxfast=glibc.malloc.mxfast=" +
+					     std::string(2000, 'A');
 	const struct {
 		const char *name;
+		bool applied;	    // whether the kernel applies the copy's group
 		const char *mounts; // more, before the copy runs
 		std::vector<std::string> wrapper;
 		const char *key;
@@ -628,18 +639,29 @@ TEST_F(DmiTree, SetGroupCopyHoldsItsGroupForTheAttributeAlone)
 		std::string reason;
 	} cases[] = {
 		{"DMI with the group",
+		 true,
 		 "",
 		 {},
 		 "system.hardware.uuid",
 		 "4C4C4544-004A-3510-8052-B4C04F4A4D31\n",
 		 ""},
 		{"device tree without it",
+		 true,
 		 "",
 		 {},
 		 "system.hardware.serial",
 		 nullptr,
 		 "no source had a value"},
+		/* glibc's start-up parses it with the group held (CVE-2023-4911). */
+		{"hostile GLIBC_TUNABLES",
+		 true,
+		 "",
+		 {"/usr/bin/env", "-i", hostile_tunables},
+		 "system.hardware.uuid",
+		 "4C4C4544-004A-3510-8052-B4C04F4A4D31\n",
+		 ""},
 		{"no_new_privs",
+		 false,
 		 "",
 		 {"/usr/bin/setpriv", "--no-new-privs"},
 		 "system.hardware.uuid",
@@ -648,12 +670,14 @@ TEST_F(DmiTree, SetGroupCopyHoldsItsGroupForTheAttributeAlone)
 			       "(SupplementaryGroups=, --group-add, a Pod's "
 			       "supplementalGroups); no other source had one\n"},
 		{"nosuid mount",
+		 false,
 		 "mount --bind \"$0\" \"$0\" && mount -o remount,bind,nosuid \"$0\" && ",
 		 {},
 		 "system.hardware.uuid",
 		 nullptr,
 		 not_applied + "its file is on a nosuid mount"},
 		{"NUL in /etc/group",
+		 false,
 		 "mount --bind \"$0\"/group /etc/group && ",
 		 {"/usr/bin/setpriv", "--no-new-privs"},
 		 "smbios.system.uuid",
@@ -669,7 +693,8 @@ TEST_F(DmiTree, SetGroupCopyHoldsItsGroupForTheAttributeAlone)
 						    on_tree_sys + c.mounts + "exec \"$@\"",
 						    tree.root()};
 		command.insert(command.end(), c.wrapper.begin(), c.wrapper.end());
-		for (const std::string &word : as_nobody({copy, "--udi", computer, "--key", c.key}))
+		for (const std::string &word : as_nobody_from({copy, "--udi", computer, "--key", c.key},
+							      c.applied ? 02755 : 0, 4))
 			command.push_back(word);
 		Outcome r = run(command, nullptr);
 		if (c.printed) {
