@@ -577,10 +577,10 @@ TEST_F(DmiTree, PrivilegedCopyIgnoresHostSys)
 	for (const auto &c : copies) {
 		SCOPED_TRACE(c.mode);
 		std::string copy = privileged_copy(tree, c.mode, c.group);
-		Outcome r =
-			run(as_nobody_from({copy, "--udi", computer, "--key", "system.hardware.vendor"},
-					   c.mode, c.group),
-			    tree.root().c_str());
+		Outcome r = run(
+			as_nobody_from({copy, "--udi", computer, "--key", "system.hardware.vendor"},
+				       c.mode, c.group),
+			tree.root().c_str());
 		EXPECT_NE(r.out, "Korvane Systems\n");
 		std::string real = slurp("/sys/class/dmi/id/sys_vendor");
 		if (real.empty() || real == "\n") {
@@ -627,8 +627,8 @@ TEST_F(DmiTree, SetGroupCopyHoldsItsGroupForTheAttributeAlone)
 	const std::string not_applied =
 		"Permission denied (a caller in group 4, or root, can read it); the tool's group "
 		"adm (gid 4) was not applied: ";
-	const std::string hostile_tunables = "GLIBC_TUNABLES=glibc.malloc.mxfast=glibc.malloc.mxfast=" +
-					     std::string(2000, 'A');
+	const std::string hostile_tunables =
+		"GLIBC_TUNABLES=glibc.malloc.mxfast=glibc.malloc.mxfast=" + std::string(2000, 'A');
 	const struct {
 		const char *name;
 		bool applied;	    // whether the kernel applies the copy's group
@@ -693,8 +693,8 @@ TEST_F(DmiTree, SetGroupCopyHoldsItsGroupForTheAttributeAlone)
 						    on_tree_sys + c.mounts + "exec \"$@\"",
 						    tree.root()};
 		command.insert(command.end(), c.wrapper.begin(), c.wrapper.end());
-		for (const std::string &word : as_nobody_from({copy, "--udi", computer, "--key", c.key},
-							      c.applied ? 02755 : 0, 4))
+		for (const std::string &word : as_nobody_from(
+			     {copy, "--udi", computer, "--key", c.key}, c.applied ? 02755 : 0, 4))
 			command.push_back(word);
 		Outcome r = run(command, nullptr);
 		if (c.printed) {
