@@ -25,7 +25,10 @@ libs_of() { # Debian architectures
 		echo "$packages/libosidentity-jni_${version}_$arch.deb $packages/libosidentity-dev_${version}_$arch.deb"
 	done
 }
-debs="$(libs_of "$host") $packages/osidentity-hal-tool_${version}_$host.deb"
+# The tool's version carries that of the glibc it links (packaging/build-debs).
+tool_deb=$(echo "$packages"/osidentity-hal-tool_"$version"+glibc*_"$host".deb)
+host_tool_rpm=$(echo "$packages"/osidentity-hal-tool-"$version"-1.glibc*."$("$top/scripts/targets" --host rpm)".rpm)
+debs="$(libs_of "$host") $tool_deb"
 names="libosidentity-jni libosidentity-dev osidentity-hal-tool"
 host_rpm=$("$top/scripts/targets" --host rpm)
 tool=/usr/bin/hal-get-property
@@ -71,7 +74,7 @@ if [ "${6:-}" = --dmi-tree ]; then
 	mount -t tmpfs -o mode=755 dmi-tree /sys || exit 1
 	sample_dmi_tree /sys
 
-	dpkg-deb -x "$packages/osidentity-hal-tool_${version}_$host.deb" "$scratch/unpacked"
+	dpkg-deb -x "$tool_deb" "$scratch/unpacked"
 	out=$(as_nobody "$scratch/unpacked$tool" --udi $udi --key system.hardware.uuid 2>&1)
 	echo "before: nobody gets: $out"
 	check "before: the tool has nothing for nobody" contains "$out" "Permission denied"
@@ -89,6 +92,37 @@ if [ "${6:-}" = --dmi-tree ]; then
 		system.hardware.uuid $uuid
 		smbios.system.serial $serial
 		smbios.system.uuid $uuid $scratch/other/sys
+	TABLE
+
+	# A tool relinked against a newer glibc is a newer package, from the
+	# same sources: apt upgrades to it from the one before (this package at
+	# the version without glibc's), and the tool's mode and group, its
+	# override (the package's, or an administrator's) and the attributes'
+	# modes stay.
+	dpkg-deb -R "$tool_deb" "$scratch/old-tool"
+	sed -i "s/^Version: .*/Version: $version/" "$scratch/old-tool/DEBIAN/control"
+	dpkg-deb --root-owner-group -b "$scratch/old-tool" "$scratch/old-tool.deb" >/dev/null
+	while read -r admin listed mode; do
+		label=
+		dpkg --purge osidentity-hal-tool >/dev/null 2>&1
+		if [ "$admin" = yes ]; then
+			label=" under an administrator's override"
+			dpkg-statoverride --add root root 0755 $tool
+		fi
+		dpkg -i "$scratch/old-tool.deb" >/dev/null
+		check "apt upgrades ${tool_deb##*/} over $version$label" env DEBIAN_FRONTEND=noninteractive \
+			apt-get install -y -q "$tool_deb"
+		check "after the upgrade$label, the tool is $mode" test "$(mode_of $tool)" = "$mode"
+		check "after the upgrade$label, the override is $listed" \
+			test "$(override)" = "$(echo "$listed" | tr : ' ') $tool"
+		for file in $dmi/product_uuid $dmi/product_serial; do
+			check "after the upgrade$label, $file is 440 root:osidentity" \
+				test "$(mode_of $file)" = "440 root:osidentity"
+		done
+		[ "$admin" = no ] || { dpkg --purge osidentity-hal-tool >/dev/null && dpkg-statoverride --remove $tool; }
+	done <<-TABLE
+		yes root:root:755 755 root:root
+		no root:osidentity:2755 2755 root:osidentity
 	TABLE
 	# The other targets' roots see the tool as installed.
 	multiarch=$scratch/multiarch
@@ -114,7 +148,7 @@ if [ "${6:-}" = --dmi-tree ]; then
 	done
 
 	# The RPM's scriptlets, run as rpm runs them, over the same tree and rule.
-	rpm=$packages/osidentity-hal-tool-$version-1.$host_rpm.rpm
+	rpm=$host_tool_rpm
 	# Without its group the RPM must not install: its pre fails.
 	mkdir "$scratch/no-group"
 	printf '#!/bin/sh\nexit 2\n' >"$scratch/no-group/getent"
@@ -132,6 +166,7 @@ if [ "${6:-}" = --dmi-tree ]; then
 	done <<-TABLE
 		POSTUN 0 400 root:root
 		POSTIN 1 440 root:osidentity
+		POSTIN 2 440 root:osidentity
 		POSTUN 1 440 root:osidentity
 	TABLE
 
@@ -224,9 +259,9 @@ check "dpkg installs every target's library and development files side by side" 
 	dpkg --root="$multiarch" --log=/dev/null --force-depends -i $(libs_of $("$top/scripts/targets" deb))
 while read -r preset deb; do
 	root=$("$top/scripts/roots" path "$preset")
-	glibc=$(zcat "$root/usr/share/doc/libc6-dev/changelog.Debian.gz" | sed -n '1s/^[^ ]* (\([^)]*\)).*/\1/p')
+	glibc=$("$top/scripts/roots" glibc "$root")
 	check "$preset: the tool's Built-Using names the glibc it links, $glibc" test \
-		"$(dpkg-deb -f "$packages/osidentity-hal-tool_${version}_$deb.deb" Built-Using)" = "glibc (= $glibc)"
+		"$(dpkg-deb -f "$packages"/osidentity-hal-tool_*_"$deb".deb Built-Using)" = "glibc (= $glibc)"
 done <<-TABLE
 	$("$top/scripts/targets" preset deb)
 TABLE
@@ -333,7 +368,7 @@ rpm_rows() {
 	done
 }
 while read -r name glibc header; do
-	rpm=$packages/$name-$version-1.${header%% *}
+	rpm=$(echo "$packages/$name-$version"-1*."${header%% *}") # the tool: 1.glibc...
 	check "$name.$header" test "$(rpm -qp --qf '%{ARCH}.rpm %{PAYLOADCOMPRESSOR} %{FILEDIGESTALGO}[ %{FILEMODES:perms} %{FILEUSERNAME}:%{FILEGROUPNAME} %{FILENAMES}]' "$rpm")" = "$header"
 	requires=$(rpm -qp --requires "$rpm")
 	echo "$requires" | sed "s/^/$name requires: /"
@@ -343,6 +378,22 @@ while read -r name glibc header; do
 done <<-TABLE
 	$(rpm_rows)
 TABLE
+# rpm -U from the tool's RPM of release 1 (before glibc's version was in it)
+# to this one keeps its mode and group.
+upgrade_root=$scratch/rpm-upgrade
+build=$top/build/$("$top/scripts/targets" --host preset)
+mkdir -p "$upgrade_root/etc"
+printf 'root:x:0:0::/root:/bin/sh\n' >"$upgrade_root/etc/passwd"
+printf 'root:x:0:\nosidentity:x:990:\n' >"$upgrade_root/etc/group"
+TOOL_RELEASE=1 "$top/packaging/build-rpms" "$version" "$host_rpm" "$("$top/scripts/targets" --host rpm-libdir)" \
+	"$build/native/libosidentity.so" "$build/tools/hal-get-property" "$build/packaging/rpm" \
+	"$scratch/old-rpms" >/dev/null
+rpm --root "$upgrade_root" --initdb
+rpm --root "$upgrade_root" -i --nodeps --noscripts "$scratch/old-rpms/osidentity-hal-tool-$version-1.$host_rpm.rpm"
+check "rpm -U upgrades to ${host_tool_rpm##*/}" rpm --root "$upgrade_root" -U --nodeps --noscripts "$host_tool_rpm"
+check "after rpm -U, the tool is 2755 root:osidentity" \
+	test "$(stat -c '%a %u:%g' "$upgrade_root$tool")" = "2755 0:990"
+
 # The repository's RPMs carry signatures that rpm checks with the exported
 # key, and turns away without it.
 keys=$scratch/rpm-keys
@@ -359,7 +410,7 @@ check "with the key, rpm --checksig passes every RPM" rpm --dbpath "$keys" --che
 # its key alone is published.
 signing=$scratch/signing
 mkdir -p "$signing/packages" && mkdir -m 700 "$signing/gnupg"
-cp "$packages/osidentity-hal-tool_${version}_$host.deb" "$packages/osidentity-hal-tool-$version-1.$host_rpm.rpm" \
+cp "$tool_deb" "$host_tool_rpm" \
 	"$signing/packages/"
 for n in 1 2; do
 	GNUPGHOME=$signing/gnupg gpg --batch --quiet --passphrase '' --quick-generate-key \
