@@ -113,8 +113,8 @@ if [ "${6:-}" = --dmi-tree ]; then
 		check "apt upgrades ${tool_deb##*/} over $version$label" env DEBIAN_FRONTEND=noninteractive \
 			apt-get install -y -q "$tool_deb"
 		check "after the upgrade$label, the tool is $mode" test "$(mode_of $tool)" = "$mode"
-		check "after the upgrade$label, the override is $listed" \
-			test "$(override)" = "$(echo "$listed" | tr : ' ') $tool"
+		listed=$(echo "$listed" | tr : ' ')
+		check "after the upgrade$label, the override is $listed" test "$(override)" = "$listed $tool"
 		for file in $dmi/product_uuid $dmi/product_serial; do
 			check "after the upgrade$label, $file is 440 root:osidentity" \
 				test "$(mode_of $file)" = "440 root:osidentity"
@@ -126,7 +126,7 @@ if [ "${6:-}" = --dmi-tree ]; then
 	TABLE
 	# The other targets' roots see the tool as installed.
 	multiarch=$scratch/multiarch
-	cp -p $tool "$multiarch$tool"
+	mkdir -p "$multiarch/usr/bin" && cp -p $tool "$multiarch$tool"
 	while read -r preset jvm; do
 		java=$jvm/bin/java
 		# shellcheck disable=SC2046

@@ -14,7 +14,7 @@ demo=false chained=false
 [ "$1" = --chained ] && chained=true && shift
 java=$1 libdir=$2 classpath=$3 fake_bin=$4
 shift 4
-console=/usr/share/java/junit-platform-console-standalone.jar
+console=${JUNIT_CONSOLE:-/usr/share/java/junit-platform-console-standalone.jar}
 . "$(dirname "$0")/checks.sh"
 have_jvm "$java" || exit 1
 
@@ -26,6 +26,11 @@ PATH=$fake_bin:$PATH
 export PATH
 
 options="$("$(dirname "$0")/../scripts/jvm-options" "$java") -Djava.library.path=$libdir"
+# Java 17 and later know --enable-native-access (24 warns without it); 11 does not.
+release=$(sed -n 's/^JAVA_VERSION="\([0-9]*\).*/\1/p' "$(dirname "$(readlink -f "$java")")/../release")
+access() { # module
+	[ "${release:-0}" -lt 17 ] || echo "--enable-native-access=$1"
+}
 if $demo; then
 	printf ' JAR-UUID-1 \n' >"$FAKE_HAL_DIR/system.hardware.uuid"
 	# shellcheck disable=SC2086
@@ -33,7 +38,7 @@ if $demo; then
 	status=$?
 	# On the module path too, named as its manifest names the automatic module.
 	# shellcheck disable=SC2086
-	"$java" $options --enable-native-access=org.korvane.mardel --module-path "$classpath" \
+	"$java" $options $(access org.korvane.mardel) --module-path "$classpath" \
 		-m org.korvane.mardel/org.korvane.mardel.Demo >>"$output" 2>&1 || status=1
 	[ "$(grep -c '^  hardware UUID: JAR-UUID-1$' "$output")" -eq 2 ] || status=1
 else
@@ -45,7 +50,7 @@ else
 	$chained && libjsig=$(dirname "$(readlink -f "$java")")/../lib/libjsig.so
 	# The console launcher's own manifest does not enable native access.
 	# shellcheck disable=SC2086
-	LD_PRELOAD=$libjsig "$java" $options -Xcheck:jni --enable-native-access=ALL-UNNAMED -jar "$console" \
+	LD_PRELOAD=$libjsig "$java" $options -Xcheck:jni $(access ALL-UNNAMED) -jar "$console" \
 		--class-path="$classpath" $selections \
 		--fail-if-no-tests --disable-banner --disable-ansi-colors --details=summary \
 		>"$output" 2>&1

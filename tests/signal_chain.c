@@ -1,10 +1,14 @@
 /* A native SIGSEGV handler, installed as a program that hosts a JVM installs
  * one: through HotSpot's signal chaining (libjsig.so preloaded), which keeps
  * it in a table of its own rather than in the kernel. */
-#include <dlfcn.h>
 #include <jni.h>
 #include <setjmp.h>
 #include <signal.h>
+
+/* libjsig.so's, where it is loaded. Weak, not dlsym: glibc 2.34 moved dlsym
+ * into libc at a new symbol version, which the JVMs of older releases'
+ * glibc lack. */
+extern void *JVM_get_signal_action(int sig) __attribute__((weak));
 
 static sigjmp_buf recovery;
 static volatile sig_atomic_t faults;
@@ -21,7 +25,7 @@ JNIEXPORT jboolean JNICALL Java_org_korvane_mardel_SignalChainTest_chaining(JNIE
 									     jclass class)
 {
 	(void)env, (void)class;
-	return dlsym(RTLD_DEFAULT, "JVM_get_signal_action") != NULL;
+	return JVM_get_signal_action != NULL;
 }
 
 JNIEXPORT void JNICALL Java_org_korvane_mardel_SignalChainTest_installHandler(JNIEnv *env,
