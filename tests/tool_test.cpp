@@ -700,7 +700,9 @@ TEST_F(DmiTree, SetGroupCopyHoldsItsGroupForTheAttributeAlone)
 		if (c.printed) {
 			EXPECT_EQ(r.status, 0);
 			EXPECT_EQ(r.out, c.printed);
-			EXPECT_EQ(r.err, "");
+			/* Nothing of the tool's; glibc 2.41 and later warn of the
+			 * hostile tunables. */
+			EXPECT_EQ(r.err.find("hal-get-property"), std::string::npos) << r.err;
 		} else {
 			expect_no_value(r, c.key);
 			EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
