@@ -27,10 +27,10 @@ libs_of() { # Debian architectures
 }
 # The tool's version carries that of the glibc it links (packaging/build-debs).
 tool_deb=$(echo "$packages"/osidentity-hal-tool_"$version"+glibc*_"$host".deb)
-host_tool_rpm=$(echo "$packages"/osidentity-hal-tool-"$version"-1.glibc*."$("$top/scripts/targets" --host rpm)".rpm)
+host_rpm=$("$top/scripts/targets" --host rpm)
+host_tool_rpm=$(echo "$packages"/osidentity-hal-tool-"$version"-1.glibc*."$host_rpm".rpm)
 debs="$(libs_of "$host") $tool_deb"
 names="libosidentity-jni libosidentity-dev osidentity-hal-tool"
-host_rpm=$("$top/scripts/targets" --host rpm)
 tool=/usr/bin/hal-get-property
 dmi=/sys/class/dmi/id
 
@@ -49,15 +49,16 @@ in_usr() { # command...: with the side-by-side packages' files over /usr
 	unshare --mount --propagation private sh -c \
 		'mount -t overlay -o "lowerdir=$0/usr:/usr" beside /usr && exec "$@"' "$multiarch" "$@"
 }
-as_nobody() { setpriv --reuid=nobody --regid=nogroup --clear-groups env -i PATH=/usr/bin:/bin "$@"; }
+nobody="setpriv --reuid=nobody --regid=nogroup --clear-groups env -i PATH=/usr/bin:/bin"
+as_nobody() { $nobody "$@"; }
+jvm_options() { "$top/scripts/jvm-options" "$("$top/scripts/roots" path "$1")$2"; } # preset, java
 udi=/org/freedesktop/Hal/devices/computer
 demo() { # preset, java, then its options: the demo through the fake hal-get-property
 	preset=$1 java=$2
 	shift 2
 	# shellcheck disable=SC2046
 	in_target "$preset" env FAKE_HAL_DIR="$scratch/hal" PATH="$fake_bin:$PATH" "$java" \
-		$("$top/scripts/jvm-options" "$("$top/scripts/roots" path "$preset")$java") \
-		"$@" -jar "$scratch/osidentity.jar" 2>&1
+		$(jvm_options "$preset" "$java") "$@" -jar "$scratch/osidentity.jar" 2>&1
 }
 install_all() { # shellcheck disable=SC2086
 	check "dpkg installs them all${1:+ $1}" dpkg -i $debs
@@ -129,10 +130,9 @@ if [ "${6:-}" = --dmi-tree ]; then
 	mkdir -p "$multiarch/usr/bin" && cp -p $tool "$multiarch$tool"
 	while read -r preset jvm; do
 		java=$jvm/bin/java
-		# shellcheck disable=SC2046
-		out=$(in_target "$preset" setpriv --reuid=nobody --regid=nogroup --clear-groups \
-			env -i PATH=/usr/bin:/bin "$java" $("$top/scripts/jvm-options" \
-			"$("$top/scripts/roots" path "$preset")$java") -jar "$scratch/osidentity.jar" 2>&1)
+		# shellcheck disable=SC2046,SC2086
+		out=$(in_target "$preset" $nobody "$java" $(jvm_options "$preset" "$java") \
+			-jar "$scratch/osidentity.jar" 2>&1)
 		echo "$out"
 		check "$java as nobody gets the UUID" contains "$out" "hardware UUID: $uuid"
 		check "$java as nobody gets the serial number" contains "$out" "serial number: $serial"
@@ -141,8 +141,8 @@ if [ "${6:-}" = --dmi-tree ]; then
 	TABLE
 	for example in "$scratch"/examples/*/pkg-config "$scratch"/examples/*/cmake/show-identity; do
 		preset=${example#"$scratch"/examples/}
-		out=$(in_target "${preset%%/*}" setpriv --reuid=nobody --regid=nogroup --clear-groups \
-			env -i PATH=/usr/bin:/bin "$example" 2>&1)
+		# shellcheck disable=SC2086
+		out=$(in_target "${preset%%/*}" $nobody "$example" 2>&1)
 		check "${example#"$scratch"/} as nobody gets both values" \
 			test "$out" = "$(printf 'hardware UUID: %s\nserial number: %s' "$uuid" "$serial")"
 	done

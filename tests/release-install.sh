@@ -42,14 +42,7 @@ tools="g++ make cmake pkg-config" # what the native example is built with
 # ca-certificates-java it brings runs java, which the emulated i386 JVM can
 # hang in. Debian 13's root has its lintian too. A pristine root (the demo's)
 # gets make alone, or GoogleTest's packages too: the demo installs the rest.
-jre_of() {
-	case $1 in
-	bullseye) echo openjdk-11-jre-headless ;;
-	bookworm) echo openjdk-17-jre-headless ;;
-	trixie) echo openjdk-21-jre-headless ;;
-	*) return 1 ;;
-	esac
-}
+jre_of() { version=$("$top/scripts/roots" jre "$1") && echo "openjdk-$version-jre-headless"; }
 tools_of() {
 	case $1 in
 	trixie) echo "$tools lintian" ;;
@@ -87,7 +80,7 @@ in_root() { # root, command...: with /proc and /dev, in this mount namespace
 }
 
 make_root() { # name (SUITE, or SUITE-KIND for a pristine root), root: run in a private mount namespace
-	name=$1 suite=${1%%-*} root=$2 url=$(mirror | head -n 1)
+	name=$1 suite=${1%%-*} root=$2 url=$(mirror)
 	jre=$(jre_of "$suite") || { echo "unknown release $suite" >&2; return 1; }
 	[ -n "$url" ] || { echo "no Debian archive in this machine's apt sources" >&2; return 1; }
 	rm -rf "$root"
