@@ -3,14 +3,14 @@
 # alike, and loads it as a C program does: with this system's loader, with
 # DT_HASH alone, and with musl's loader.
 # Usage: check-deliverable.sh LIBRARY CLASS:MACHINE GLIBC LOADER MUSL-LOADER|- FAKE-HAL-BIN
-#        EXPORTED-SYMBOL...
-#   CLASS:MACHINE and GLIBC (the newest symbol version allowed) are those of
-#   the target's row in targets.txt; the loaders are tests/loader.c, built
-#   for glibc and for musl. LOADER_RUNNER, where set, is the command that
+#        TOOL QEMU:CPU:ARCH|QEMU:- EXPORTED-SYMBOL...
+#   CLASS:MACHINE, GLIBC (the newest symbol version allowed), QEMU and
+#   CPU:ARCH are those of the target's row in targets.txt; the loaders are
+#   tests/loader.c, built for glibc and for musl; TOOL is hal-get-property. LOADER_RUNNER, where set, is the command that
 #   runs the build's programs (an emulated build's root).
 set -u
-lib=$1 elf=$2 glibc_floor=$3 loader=$4 musl_loader=$5 fake_bin=$6
-shift 6
+lib=$1 elf=$2 glibc_floor=$3 loader=$4 musl_loader=$5 fake_bin=$6 tool=$7 oldest=$8
+shift 8
 . "$(dirname "$0")/checks.sh"
 class=${elf%%:*} machine=${elf#*:}
 
@@ -78,6 +78,20 @@ check "loads and answers with this system's loader" test "$(${LOADER_RUNNER:-} "
 check "loads and answers with DT_HASH alone" test "$(${LOADER_RUNNER:-} "$loader" "$hash_only")" = "$answers"
 if [ "$musl_loader" != - ]; then
 	check "loads and answers with musl's loader" test "$("$musl_loader" "$lib")" = "$answers"
+fi
+
+# A build for a processor older than its architecture's baseline (ARMv6 for
+# the Raspberry Pi 1, whose armhf is ARMv7 elsewhere) carries no newer code,
+# and its static tool runs there.
+qemu=${oldest%%:*} cpu=$(echo "$oldest" | cut -d: -f2) arch=$(echo "$oldest" | cut -d: -f3)
+if [ "$cpu" != - ]; then
+	attributes=$(readelf -A "$lib")
+	check "$arch code alone" has_line "$attributes" "Tag_CPU_arch: $arch\$"
+	check "no Thumb-2 code" lacks_line "$attributes" "Thumb-2"
+	mkdir -p "$FAKE_HAL_DIR/sys/class/dmi/id"
+	echo 4C4C4544-0032-3510-8033-B4C04F4E5A31 >"$FAKE_HAL_DIR/sys/class/dmi/id/product_uuid"
+	check "the tool answers on $cpu" test "$(HOST_SYS=$FAKE_HAL_DIR/sys "$qemu-static" -cpu "$cpu" "$tool" \
+		--udi /org/freedesktop/Hal/devices/computer --key system.hardware.uuid)" = 4C4C4544-0032-3510-8033-B4C04F4E5A31
 fi
 
 [ "$failures" -eq 0 ]

@@ -17,14 +17,16 @@
 
 static long starts;
 
+/* __sync rather than __atomic: ARMv5 has no atomic instructions, and
+ * libgcc carries out __sync through the kernel's helpers. */
 long forking_calls(void)
 {
-	return __atomic_load_n(&starts, __ATOMIC_SEQ_CST);
+	return __sync_add_and_fetch(&starts, 0);
 }
 
 static void counted(void)
 {
-	__atomic_add_fetch(&starts, 1, __ATOMIC_SEQ_CST);
+	__sync_add_and_fetch(&starts, 1);
 }
 
 /* The shell's children are not to be counted, nor to be slowed down. */

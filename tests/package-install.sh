@@ -353,6 +353,7 @@ no_newer_glibc() { # requirements, version
 # The RPMs' rows, from the targets' rows: name, glibc, then the header.
 rpm_rows() {
 	"$top/scripts/targets" rpm rpm-libdir tool-rpm glibc | while read -r arch libdir tool_rpm glibc; do
+		[ "$arch" != - ] || continue
 		echo "osidentity-jni $glibc $arch.rpm gzip (none) -rwxr-xr-x root:root $libdir/libosidentity.so"
 		echo "osidentity-jni-devel $glibc $arch.rpm gzip (none)" \
 			"drwxr-xr-x root:root /usr/include/osidentity" \
