@@ -298,11 +298,14 @@ check "from C, the error says to compile as C++" contains "$out" "compile the ca
 # with pkg-config and with CMake (as its toolchain file in cmake/ sets the
 # compiler up); it runs as nobody over the DMI tree below.
 cxx_of() { # preset, triplet
-	root=$("$top/scripts/roots" path "$1")
+	root=$("$top/scripts/roots" path "$1") toolchain=$top/cmake/$1.cmake
 	if [ -z "$root" ]; then
 		echo g++
 	else
-		echo clang++ --target="$(sed -n 's/^set(cross_triplet \(.*\))/\1/p' "$top/cmake/$1.cmake")" --sysroot="$root"
+		cross=$(sed -n 's/^set(cross_triplet \(.*\))/\1/p' "$toolchain")
+		release=$(sed -n 's/^set(cross_binutils_release \(.*\))/\1/p' "$toolchain")
+		echo clang++ --target="$cross" --sysroot="$root" \
+			${release:+--ld-path=$("$top/scripts/roots" binutils "$release")/$cross-ld}
 	fi
 }
 while read -r preset triplet; do
