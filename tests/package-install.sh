@@ -456,6 +456,7 @@ system_stand_in() { # arch, root
 # own (x86_64 and aarch64 share /usr/lib64), and loaded from there by the
 # target's JVM.
 while read -r preset arch jvm libdir; do
+	[ "$arch" != - ] || continue
 	rpm_root=$scratch/rpm-root-$arch
 	system_stand_in "$arch" "$rpm_root" 2>/dev/null
 	check "dnf installs the $arch RPMs from the signed repository into a scratch root" \
