@@ -11,10 +11,12 @@ HOST_ARCH := $(shell scripts/targets --host preset)
 # `make demo` shows the host's target alone; `make demo ALL=1` every target.
 DEMO_ARCHES := $(if $(ALL),$(ARCHES),$(HOST_ARCH))
 STEP := ./scripts/step
+# A target whose root could not be made is left out, with one line (status
+# 77); any other failure stops the loop.
+READY = scripts/roots ready $$preset || { status=$$?; [ $$status -eq 77 ] || exit $$status; continue; }
 # Configures and builds each preset named after it; the first word turns the
-# tests' build on or off (the demo's set-up lacks GoogleTest). A target whose
-# root could not be made is left out, with one line.
-BUILD := sh -c 'testing=$$1; shift; for preset; do scripts/roots ready $$preset || continue; \
+# tests' build on or off (the demo's set-up lacks GoogleTest).
+BUILD := sh -c 'testing=$$1; shift; for preset; do $(READY); \
 	cmake --preset $$preset -DBUILD_TESTING=$$testing && cmake --build --preset $$preset || exit; \
 	done' -
 # The demo builds the tests only where `make test` configured the tree for
@@ -35,7 +37,7 @@ test: repo
 	@$(STEP) "Building $(CHECKED)" build-checked $(BUILD) ON $(CHECKED)
 	@set -e; for preset in $(ARCHES) $(CHECKED); do \
 		echo "== tests of the $$preset build"; \
-		scripts/roots ready $$preset || continue; \
+		$(READY); \
 		ctest --preset $$preset; \
 	done
 
@@ -43,7 +45,7 @@ test: repo
 package: build
 	@rm -rf build/packages
 	@$(STEP) "Packaging $(ARCHES)" package \
-		sh -c 'for preset; do scripts/roots ready $$preset || continue; \
+		sh -c 'for preset; do $(READY); \
 		cmake --build --preset $$preset --target debs rpms || exit; done' - $(ARCHES)
 	@ls -1 build/packages/* | sed 's/^/  /'
 	@findings=$$(lintian --fail-on error build/packages/*.deb 2>&1); status=$$?; \
