@@ -8,13 +8,16 @@ set(CMAKE_CXX_COMPILER clang++)
 set(CMAKE_C_COMPILER_TARGET ${cross_triplet})
 set(CMAKE_CXX_COMPILER_TARGET ${cross_triplet})
 set(CMAKE_LIBRARY_ARCHITECTURE ${cross_triplet})
+# The toolchain file that includes this one is named after the preset.
+get_filename_component(cross_preset ${CMAKE_PARENT_LIST_FILE} NAME_WE)
 # The host's binutils cannot read these files: the processor's do, this
 # machine's, or those of a newer release (cross_binutils_release), which run
 # from this machine's root of that release (scripts/roots).
-set(cross_binutils /usr/bin)
-if(cross_binutils_release)
-  execute_process(COMMAND ${CMAKE_CURRENT_LIST_DIR}/../scripts/roots binutils ${cross_binutils_release}
-    OUTPUT_VARIABLE cross_binutils OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${CMAKE_CURRENT_LIST_DIR}/../scripts/roots binutils ${cross_preset}
+  OUTPUT_VARIABLE cross_binutils OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+if(NOT cross_binutils)
+  set(cross_binutils /usr/bin)
+else()
   foreach(kind EXE SHARED MODULE)
     set(CMAKE_${kind}_LINKER_FLAGS_INIT --ld-path=${cross_binutils}/${cross_triplet}-ld)
   endforeach()
@@ -23,8 +26,6 @@ foreach(tool AR RANLIB STRIP OBJCOPY)
   string(TOLOWER ${tool} name)
   set(CMAKE_${tool} ${cross_binutils}/${cross_triplet}-${name})
 endforeach()
-# The toolchain file that includes this one is named after the preset.
-get_filename_component(cross_preset ${CMAKE_PARENT_LIST_FILE} NAME_WE)
 execute_process(COMMAND ${CMAKE_CURRENT_LIST_DIR}/../scripts/roots path ${cross_preset}
   OUTPUT_VARIABLE CMAKE_SYSROOT OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 # The root whose static libc the tool links: the target's own, unless the

@@ -6,8 +6,9 @@
 #        TOOL QEMU:CPU:ARCH|QEMU:- EXPORTED-SYMBOL...
 #   CLASS:MACHINE, GLIBC (the newest symbol version allowed), QEMU and
 #   CPU:ARCH are those of the target's row in targets.txt; the loaders are
-#   tests/loader.c, built for glibc and for musl; TOOL is hal-get-property. LOADER_RUNNER, where set, is the command that
-#   runs the build's programs (an emulated build's root).
+#   tests/loader.c, built for glibc and for musl; TOOL is hal-get-property.
+#   LOADER_RUNNER, where set, is the command that runs the build's programs
+#   (an emulated build's root).
 set -u
 lib=$1 elf=$2 glibc_floor=$3 loader=$4 musl_loader=$5 fake_bin=$6 tool=$7 oldest=$8
 shift 8

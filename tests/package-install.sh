@@ -303,9 +303,8 @@ cxx_of() { # preset, triplet
 		echo g++
 	else
 		cross=$(sed -n 's/^set(cross_triplet \(.*\))/\1/p' "$toolchain")
-		release=$(sed -n 's/^set(cross_binutils_release \(.*\))/\1/p' "$toolchain")
-		echo clang++ --target="$cross" --sysroot="$root" \
-			${release:+--ld-path=$("$top/scripts/roots" binutils "$release")/$cross-ld}
+		binutils=$("$top/scripts/roots" binutils "$1")
+		echo clang++ --target="$cross" --sysroot="$root" ${binutils:+--ld-path=$binutils/$cross-ld}
 	fi
 }
 while read -r preset triplet; do
