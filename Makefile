@@ -22,6 +22,9 @@ BUILD := sh -c 'testing=$$1; shift; for preset; do $(READY); \
 # The demo builds the tests only where `make test` configured the tree for
 # them: it never builds what its own set-up did not install.
 DEMO_TESTING := $$(grep -qs '^BUILD_TESTING:BOOL=ON' build/$(HOST_ARCH)/CMakeCache.txt && echo ON || echo OFF)
+# Beside the packages: each tool that links a glibc whose release's security
+# suite no longer carries its architecture.
+UNSECURED := scripts/roots unsecured | sed 's/^/  WARNING: /'
 
 .PHONY: all deps build test demo bench package repo clean clean-roots
 
@@ -48,6 +51,7 @@ package: build
 		sh -c 'for preset; do $(READY); \
 		cmake --build --preset $$preset --target debs rpms || exit; done' - $(ARCHES)
 	@ls -1 build/packages/* | sed 's/^/  /'
+	@$(UNSECURED)
 	@findings=$$(lintian --fail-on error build/packages/*.deb 2>&1); status=$$?; \
 	findings=$$(printf '%s\n' "$$findings" | grep -v '^running with root privileges'); \
 	echo "lintian: $${findings:-no findings}"; exit $$status
@@ -59,6 +63,7 @@ repo: package
 		packaging/build-repo build/packages build/repo build/throwaway-key
 	@echo "  build/repo: debian/ (apt), rpm/ (dnf, yum), unsigned/, SHA256SUMS, public keys, client files"
 	@sed -n 's/^WARNING: /  &/p' build/logs/repo.log
+	@$(UNSECURED)
 
 demo:
 	@./scripts/install-deps $(if $(ALL),,host)

@@ -10,19 +10,16 @@ set(CMAKE_CXX_COMPILER_TARGET ${cross_triplet})
 set(CMAKE_LIBRARY_ARCHITECTURE ${cross_triplet})
 # The toolchain file that includes this one is named after the preset.
 get_filename_component(cross_preset ${CMAKE_PARENT_LIST_FILE} NAME_WE)
-# The host's binutils cannot read these files: the processor's do, this
-# machine's, or those of a newer release (cross_binutils_release), which run
+# The host's binutils cannot read these files, and an older release's may
+# not link the root's libc.a (Debian 12's riscv64 ld cannot link Debian
+# 13's): the processor's binutils of the root's own release do, and run
 # from this machine's root of that release (scripts/roots).
 execute_process(COMMAND ${CMAKE_CURRENT_LIST_DIR}/../scripts/roots binutils ${cross_preset}
   OUTPUT_VARIABLE cross_binutils OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
-if(NOT cross_binutils)
-  set(cross_binutils /usr/bin)
-else()
-  foreach(kind EXE SHARED MODULE)
-    set(CMAKE_${kind}_LINKER_FLAGS_INIT --ld-path=${cross_binutils}/${cross_triplet}-ld)
-  endforeach()
-endif()
-foreach(tool AR RANLIB STRIP OBJCOPY)
+foreach(kind EXE SHARED MODULE)
+  set(CMAKE_${kind}_LINKER_FLAGS_INIT --ld-path=${cross_binutils}/${cross_triplet}-ld)
+endforeach()
+foreach(tool AR RANLIB STRIP OBJCOPY OBJDUMP NM)
   string(TOLOWER ${tool} name)
   set(CMAKE_${tool} ${cross_binutils}/${cross_triplet}-${name})
 endforeach()

@@ -257,9 +257,9 @@ done
 # shellcheck disable=SC2046
 check "dpkg installs every target's library and development files side by side" \
 	dpkg --root="$multiarch" --log=/dev/null --force-depends -i $(libs_of $("$top/scripts/targets" deb))
+# The glibc of the root that each tool links (armhf's: armel's).
 while read -r preset deb; do
-	root=$("$top/scripts/roots" path "$preset")
-	glibc=$("$top/scripts/roots" glibc "$root")
+	glibc=$("$top/scripts/roots" glibc "$("$top/scripts/roots" tool-root "$preset")")
 	check "$preset: the tool's Built-Using names the glibc it links, $glibc" test \
 		"$(dpkg-deb -f "$packages"/osidentity-hal-tool_*_"$deb".deb Built-Using)" = "glibc (= $glibc)"
 done <<-TABLE
