@@ -7,8 +7,11 @@
  */
 #include "command.h"
 
+#include "heap_string.h"
+
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -41,10 +44,79 @@ struct kernel_sigaction {
 /* Everything the child needs, made by the caller: the child allocates nothing. */
 struct shell_start {
 	const char *argv[4];
-	int output;	      // the pipe's write end, for the child's descriptor 1
-	sigset_t caller_mask; // the calling thread's signal mask, for the shell
-	int error;	      // why the shell could not be started, from the child
+	const char *const *envp; // the caller's environment, with a safe PATH
+	int output;		 // the pipe's write end, for the child's descriptor 1
+	sigset_t caller_mask;	 // the calling thread's signal mask, for the shell
+	int error;		 // why the shell could not be started, from the child
 };
+
+/* The caller's environment for the shell, whose PATH lookup of the command
+ * never reaches the working directory (see shell_environment). */
+struct environment {
+	heap_block<const char *> entries;
+	heap_string path; // "PATH=..."
+};
+
+bool is_path(const char *entry)
+{
+	return strncmp(entry, "PATH=", 5) == 0;
+}
+
+/* The absolute elements of path, in their order, joined by colons: an empty
+ * element means the working directory to every shell, and a relative one
+ * lies under it. out has room for strlen(path) + 1 bytes. */
+size_t absolute_elements(const char *path, char *out)
+{
+	size_t length = 0;
+	for (const char *element = path;;) {
+		const char *end = strchr(element, ':');
+		size_t n = end ? static_cast<size_t>(end - element) : strlen(element);
+		if (n > 0 && element[0] == '/') {
+			if (length > 0)
+				out[length++] = ':';
+			memmove(out + length, element, n);
+			length += n;
+		}
+		if (!end)
+			break;
+		element = end + 1;
+	}
+	out[length] = '\0';
+	return length;
+}
+
+/* A copy of the caller's environment whose PATH holds the absolute elements
+ * of the caller's; where it has none, or no PATH at all (where bash would
+ * search its built-in list, which ends in "."), the system's default
+ * (confstr's _CS_PATH: "/bin:/usr/bin"). False when memory runs out. */
+bool shell_environment(environment &made)
+{
+	const char *path = getenv("PATH");
+	size_t fallback = confstr(_CS_PATH, nullptr, 0);
+	size_t room = (path ? strlen(path) : 0) + fallback + 1;
+	made.path.reset(static_cast<char *>(malloc(5 + room)));
+	if (!made.path)
+		return false;
+	char *value = made.path.get() + 5;
+	memmove(made.path.get(), "PATH=", 5);
+	if ((!path || absolute_elements(path, value) == 0) &&
+	    (fallback == 0 || confstr(_CS_PATH, value, room) == 0))
+		memmove(value, "/usr/bin:/bin", sizeof "/usr/bin:/bin");
+
+	size_t count = 0;
+	while (environ[count])
+		count++;
+	made.entries.reset(static_cast<const char **>(malloc((count + 2) * sizeof(char *))));
+	if (!made.entries)
+		return false;
+	const char **entry = made.entries.get();
+	for (size_t i = 0; i < count; i++)
+		if (!is_path(environ[i]))
+			*entry++ = environ[i];
+	*entry++ = made.path.get();
+	*entry = nullptr;
+	return true;
+}
 
 /* Both ends are closed on exec from the start, so that a child that another
  * thread starts meanwhile cannot hold the write end open. pipe2 is called by
@@ -67,12 +139,13 @@ bool open_pipe(int ends[2])
 
 /* Runs in the child, on its own stack, sharing the caller's memory while the
  * caller waits: it writes nothing that the caller reads but the error. It
- * calls the kernel directly, never a function that a library may interpose:
- * a signal-chaining library's sigaction (HotSpot's libjsig) keeps its table
- * in memory that is the caller's here. Every signal is still blocked; a
- * handler of the caller's must not run here, so each handled signal goes back
- * to its default before the caller's mask is restored. The sanitizers would
- * poison and unpoison this stack as if it were the caller's. */
+ * makes its system calls through syscall(), not through the wrappers that a
+ * signal-chaining library replaces: HotSpot's libjsig keeps the table of its
+ * sigaction in memory that is the caller's here. (A library preloaded to
+ * replace syscall() itself would still run here.) Every signal is still
+ * blocked; a handler of the caller's must not run here, so each handled
+ * signal goes back to its default before the caller's mask is restored. The
+ * sanitizers would poison and unpoison this stack as if it were the caller's. */
 __attribute__((no_sanitize("address"))) int start_shell(void *argument)
 {
 	auto *start = static_cast<shell_start *>(argument);
@@ -97,7 +170,7 @@ __attribute__((no_sanitize("address"))) int start_shell(void *argument)
 	if (moved >= 0) {
 		syscall(SYS_rt_sigprocmask, SIG_SETMASK, &start->caller_mask, nullptr,
 			kernel_sigset_size);
-		syscall(SYS_execve, "/bin/sh", start->argv, environ);
+		syscall(SYS_execve, "/bin/sh", start->argv, start->envp);
 	}
 	start->error = errno;
 	return 127;
@@ -165,22 +238,20 @@ bool worth_retrying(int error)
 bool refill(command_output &output)
 {
 	for (;;) {
+		/* The read end does not block: no signal interrupts a read. */
 		ssize_t n = read(output.pipe, output.buffer, sizeof output.buffer);
 		if (n >= 0) {
 			output.begin = 0;
 			output.end = n;
 			return n > 0;
 		}
-		/* A signal handler installed without SA_RESTART interrupts the
-		 * wait: that is not the end of the output. */
-		if (errno == EINTR)
-			continue;
 		if (errno != EAGAIN || output.reaped)
 			return false;
 		/* Nothing to read. The end of file may never come, if a process
 		 * forked from the caller without exec holds a copy of the write
 		 * end: once the command has ended, what is left in the pipe is
-		 * all there is. */
+		 * all there is. A signal handler installed without SA_RESTART
+		 * interrupts poll (EINTR): that only ends this wait. */
 		pollfd ready = {output.pipe, POLLIN, 0};
 		if (poll(&ready, 1, exit_check_ms) == 0)
 			output.reaped = has_ended(output.child);
@@ -210,10 +281,12 @@ bool start_command(const char *command, command_output &output, unsigned &wait_l
 		return false;
 	memmove(script, exec_word, sizeof exec_word - 1);
 	memmove(script + sizeof exec_word - 1, command, length + 1);
+	environment shell_env;
 	int ends[2];
-	if (!open_pipe(ends))
+	if (!shell_environment(shell_env) || !open_pipe(ends))
 		return false;
-	shell_start start = {{"sh", "-c", script, nullptr}, ends[1], {}, 0};
+	shell_start start = {
+		{"sh", "-c", script, nullptr}, shell_env.entries.get(), ends[1], {}, 0};
 	pid_t child;
 	unsigned wait = 1;
 	while ((child = start_child(start)) < 0 && worth_retrying(errno) && wait_left_ms > 0) {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <pthread.h>
 
 namespace {
 
@@ -101,8 +102,20 @@ void trim(char **text)
 	*text = copy;
 }
 
+/* A call holds a pipe and a child until it ends; cancelled inside it (in
+ * poll or waitpid), a thread would leave both behind. Cancellation waits
+ * for the end of the call, as it would had the call no cancellation point. */
+struct cancellation_held {
+	int state;
+	cancellation_held() { pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state); }
+	~cancellation_held() { pthread_setcancelstate(state, nullptr); }
+	cancellation_held(const cancellation_held &) = delete;
+	cancellation_held &operator=(const cancellation_held &) = delete;
+};
+
 char *identity(query_chain &chain)
 {
+	cancellation_held held;
 	unsigned start_wait_left_ms = start_wait_ms;
 	for (const char *command : chain) {
 		heap_string output = capture(command, start_wait_left_ms);

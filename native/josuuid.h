@@ -15,10 +15,13 @@
 #define JOSUUID_EXPORT __attribute__((visibility("default")))
 
 /*
- * Each call runs HAL's hal-get-property (found on PATH, through /bin/sh)
- * once or twice, and blocks the calling thread until it has finished;
- * nothing is cached. What the tool writes to its standard error reaches the
- * process's standard error.
+ * Each call runs HAL's hal-get-property (through /bin/sh) once or twice, and
+ * blocks the calling thread until it has finished; nothing is cached. What
+ * the tool writes to its standard error reaches the process's standard
+ * error. The tool is looked for in the absolute folders of PATH, in their
+ * order, never in the working directory: empty and relative elements are
+ * left out, and without PATH (or without an absolute element in it) the
+ * system's default, /bin:/usr/bin, is searched.
  *
  * The result is a NUL-terminated string without leading and trailing white
  * space, in a block from malloc: the caller owns it and releases it with
@@ -26,8 +29,11 @@
  * value: HAL answered, with white space only. An answer holding a NUL byte is
  * no answer: the next key is asked.
  *
- * Both functions may be called from any thread, at any time, also several
- * at once; no set-up is needed.
+ * Both functions may be called from any thread, also several at once; no
+ * set-up is needed. They are not async-signal-safe: do not call them from a
+ * signal handler. A thread cancelled during a call is cancelled once the
+ * call has returned (at its next cancellation point), so that the call can
+ * close its pipe and reap its child.
  */
 JOSUUID_EXPORT char *getOSUUID(void);
 JOSUUID_EXPORT char *getOSSerial(void);

@@ -4,7 +4,12 @@
  * key K from files in $FAKE_HAL_DIR:
  *   K         printed byte for byte, if present
  *   K.delay   seconds to wait before answering
- *   K.status  exit status (default 0) */
+ *   K.after   seconds to run on after closing standard output
+ *   K.status  exit status (default 0)
+ * Where $FAKE_HAL_DIR/report exists, each run adds to it what it was started
+ * with: its blocked signals (SigBlk, as /proc shows them) and its open
+ * descriptors, as "SigBlk: ..." and "fds: 0 1 2". */
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -65,6 +70,38 @@ static void print_answer(const char *key)
 	close(fd);
 }
 
+static void wait_seconds(double seconds)
+{
+	struct timespec wait = {(time_t)seconds, (long)((seconds - (time_t)seconds) * 1e9)};
+	while (nanosleep(&wait, &wait) != 0 && errno == EINTR)
+		;
+}
+
+/* What this process was started with, before it opens anything else. */
+static void report(void)
+{
+	char path[4096], line[256], fds[1024] = "";
+	path_of(path, sizeof path, "report", "");
+	if (access(path, F_OK) != 0)
+		return;
+	DIR *dir = opendir("/proc/self/fd");
+	for (struct dirent *entry; dir && (entry = readdir(dir));)
+		if (entry->d_name[0] != '.' && atoi(entry->d_name) != dirfd(dir))
+			snprintf(fds + strlen(fds), sizeof fds - strlen(fds), " %s", entry->d_name);
+	if (dir)
+		closedir(dir);
+	FILE *out = fopen(path, "a"), *status = fopen("/proc/self/status", "r");
+	while (status && out && fgets(line, sizeof line, status))
+		if (strncmp(line, "SigBlk:", 7) == 0)
+			fputs(line, out);
+	if (out)
+		fprintf(out, "fds:%s\n", fds);
+	if (status)
+		fclose(status);
+	if (out)
+		fclose(out);
+}
+
 int main(int argc, char **argv)
 {
 	dir = getenv("FAKE_HAL_DIR");
@@ -72,6 +109,7 @@ int main(int argc, char **argv)
 		fputs("hal-get-property: FAKE_HAL_DIR is not set\n", stderr);
 		return 2;
 	}
+	report();
 	char path[4096];
 	path_of(path, sizeof path, "log", "");
 	FILE *log = fopen(path, "a");
@@ -87,12 +125,14 @@ int main(int argc, char **argv)
 		fclose(log);
 	}
 	double delay = number_in(key, ".delay", 0);
-	if (delay > 0) {
-		struct timespec wait = {(time_t)delay, (long)((delay - (time_t)delay) * 1e9)};
-		while (nanosleep(&wait, &wait) != 0 && errno == EINTR)
-			;
-	}
+	if (delay > 0)
+		wait_seconds(delay);
 	int status = (int)number_in(key, ".status", 0);
+	double after = number_in(key, ".after", 0);
 	print_answer(key);
+	if (after > 0) {
+		close(STDOUT_FILENO);
+		wait_seconds(after);
+	}
 	return status;
 }

@@ -50,9 +50,24 @@ void Scope::exit_status(const std::string &key, int status) const
 	write(key + ".status", std::to_string(status));
 }
 
-std::vector<std::string> Scope::log() const
+void Scope::linger(const std::string &key, const char *seconds) const
 {
-	std::ifstream in(dir_ + "/log");
+	write(key + ".after", seconds);
+}
+
+void Scope::start_reports() const
+{
+	write("report", "");
+}
+
+std::vector<std::string> Scope::reports() const
+{
+	return lines("report");
+}
+
+std::vector<std::string> Scope::lines(const std::string &name) const
+{
+	std::ifstream in(dir_ + "/" + name);
 	std::vector<std::string> lines;
 	for (std::string line; std::getline(in, line);)
 		lines.push_back(line);

@@ -2,13 +2,15 @@
  * Loaded with LD_PRELOAD: popen, pclose, system and posix_spawn as glibc had
  * them before 2.24 (posix_spawn) and 2.29 (popen), starting every child with
  * fork, which copies the caller's page tables. forking_calls() counts the
- * starts, so a test can tell that the library made none.
+ * starts, so a test can tell that the library made none. fail_clones()
+ * makes clone fail on demand, as it does for want of processes or memory.
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -27,6 +29,33 @@ long forking_calls(void)
 static void counted(void)
 {
 	__sync_add_and_fetch(&starts, 1);
+}
+
+/* clone fails with clone_error the next clone_failures times (-1: always). */
+static int clone_failures, clone_error;
+
+void fail_clones(int count, int error)
+{
+	clone_failures = count;
+	clone_error = error;
+}
+
+int clone(int (*function)(void *), void *stack, int flags, void *argument, ...)
+{
+	if (clone_failures != 0) {
+		clone_failures -= clone_failures > 0;
+		errno = clone_error;
+		return -1;
+	}
+	typedef int clone_function(int (*)(void *), void *, int, void *, ...);
+	clone_function *real = (clone_function *)dlsym(RTLD_NEXT, "clone");
+	va_list rest;
+	va_start(rest, argument);
+	pid_t *parent_tid = va_arg(rest, pid_t *);
+	void *tls = va_arg(rest, void *);
+	pid_t *child_tid = va_arg(rest, pid_t *);
+	va_end(rest);
+	return real(function, stack, flags, argument, parent_tid, tls, child_tid);
 }
 
 /* The shell's children are not to be counted, nor to be slowed down. */

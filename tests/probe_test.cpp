@@ -8,9 +8,13 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -136,8 +140,9 @@ TEST_P(ChainOnlyTest, FreshAnswerOnEveryCall)
 }
 
 /* A host with a signal handler installed without SA_RESTART, firing every
- * millisecond while the tool takes 50 ms to answer: every read that waits
- * for the tool is interrupted. */
+ * millisecond while the tool takes 50 ms to answer and runs on for 20 ms
+ * after closing its output: every wait for its output (poll) and for its end
+ * (waitpid) is interrupted, and no call may leave its child unreaped. */
 volatile sig_atomic_t alarms;
 
 void count_alarm(int)
@@ -145,11 +150,12 @@ void count_alarm(int)
 	alarms = alarms + 1;
 }
 
-TEST_P(ChainOnlyTest, InterruptedReadsKeepTheValue)
+TEST_P(ChainOnlyTest, InterruptedWaitsKeepTheValue)
 {
 	const Chain &chain = GetParam();
 	hal.answer(chain.first_key, "SLOW-VALUE\n");
 	hal.delay(chain.first_key, "0.05");
+	hal.linger(chain.first_key, "0.02");
 	hal.answer(chain.second_key, "WRONG\n");
 
 	struct sigaction action = {}, saved;
@@ -170,6 +176,50 @@ TEST_P(ChainOnlyTest, InterruptedReadsKeepTheValue)
 	sigaction(SIGALRM, &saved, nullptr);
 	EXPECT_GT(alarms, 100);
 	EXPECT_EQ(values, std::vector<std::optional<std::string>>(10, "SLOW-VALUE"));
+	usleep(100 * 1000); // a child left running has ended by now
+	errno = 0;
+	EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a child is left unreaped";
+	EXPECT_EQ(errno, ECHILD);
+}
+
+/* The tool is looked for in PATH's absolute folders alone, never in the
+ * working directory, where anyone may have left a hal-get-property: an
+ * empty element means that folder, a relative one lies under it, and bash
+ * without PATH searches a list that ends in ".". */
+TEST_P(ChainOnlyTest, NeverRunFromTheWorkingDirectory)
+{
+	const Chain &chain = GetParam();
+	hal.answer(chain.first_key, "REAL\n");
+	const std::string path = getenv("PATH"), tool_dir = path.substr(0, path.find(':'));
+	const std::string planted = "#!/bin/sh\necho PLANTED\n", cwd = hal.dir() + "/cwd";
+	ASSERT_EQ(mkdir(cwd.c_str(), 0755) | mkdir((cwd + "/rel").c_str(), 0755), 0);
+	for (const char *where : {"/hal-get-property", "/rel/hal-get-property"}) {
+		std::ofstream(cwd + where) << planted;
+		chmod((cwd + where).c_str(), 0755);
+	}
+	char saved_cwd[4096];
+	ASSERT_TRUE(getcwd(saved_cwd, sizeof saved_cwd));
+	ASSERT_EQ(chdir(cwd.c_str()), 0);
+	/* What goes before the tool's folder in PATH; an empty PATH and no PATH
+	 * have no folder at all. */
+	const std::optional<std::string> rows[] = {
+		"", std::nullopt, ":", "/nonexistent::", ".:", "rel:"};
+	for (const auto &before : rows) {
+		bool with_tool = before && !before->empty();
+		const std::string row = before ? *before + (with_tool ? tool_dir : "") : "";
+		SCOPED_TRACE(before ? "PATH=" + row : "no PATH");
+		if (before)
+			setenv("PATH", row.c_str(), 1);
+		else
+			unsetenv("PATH");
+		std::optional<std::string> value = call(chain.probe);
+		EXPECT_NE(value, "PLANTED");
+		if (with_tool) {
+			EXPECT_EQ(value, "REAL");
+		}
+	}
+	setenv("PATH", path.c_str(), 1);
+	EXPECT_EQ(chdir(saved_cwd), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Probe, ChainOnlyTest, testing::ValuesIn(chains),

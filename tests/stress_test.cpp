@@ -9,11 +9,14 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <fstream>
 #include <grp.h>
 #include <optional>
+#include <pthread.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -72,29 +75,67 @@ TEST_F(Stress, ThreadsGetExactAnswers)
 	EXPECT_EQ(wrong, 0);
 }
 
-size_t open_descriptors()
+/* Whether qemu-user runs this build's programs here. */
+bool emulated()
 {
-	size_t count = 0;
-	DIR *fds = opendir("/proc/self/fd");
-	while (readdir(fds))
-		count++;
-	closedir(fds);
-	return count;
+	std::ifstream qemu_entry(QEMU_ENTRY);
+	std::string state;
+	return std::getline(qemu_entry, state) && state == "enabled";
 }
 
+/* This process's open descriptors, as the stand-in tool reports its own:
+ * "fds: 0 1 2"; with inherited, only those a program it starts inherits. */
+std::string descriptors(bool inherited = false)
+{
+	std::string fds = "fds:";
+	DIR *dir = opendir("/proc/self/fd");
+	for (dirent *entry; (entry = readdir(dir));) {
+		int fd = atoi(entry->d_name);
+		if (entry->d_name[0] != '.' && fd != dirfd(dir) &&
+		    (!inherited || fd <= 2 || !(fcntl(fd, F_GETFD) & FD_CLOEXEC)))
+			fds += " "s + entry->d_name;
+	}
+	closedir(dir);
+	return fds;
+}
+
+void expect_no_child_left()
+{
+	errno = 0;
+	EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+	EXPECT_EQ(errno, ECHILD) << "a child is left unreaped";
+}
+
+/* Nothing stays behind in the caller, and the tool gets nothing of the
+ * call's own: its pipe's read end and all but descriptor 1 of its write end
+ * stay out, and the calling thread's signal mask is the tool's. */
 TEST_F(Stress, ManyCallsLeaveNoDescriptorsNorChildren)
 {
 	hal.answer(fake_hal::uuid_key, "U\n");
 	hal.answer(fake_hal::serial_key, "S\n");
-	size_t before = open_descriptors();
+	hal.start_reports();
+	sigset_t usr2, saved;
+	sigemptyset(&usr2);
+	sigaddset(&usr2, SIGUSR2);
+	pthread_sigmask(SIG_BLOCK, &usr2, &saved);
+	std::string caller_mask;
+	for (std::ifstream status("/proc/thread-self/status"); std::getline(status, caller_mask);)
+		if (caller_mask.rfind("SigBlk:", 0) == 0)
+			break;
+	const std::string before = descriptors(), inherited = descriptors(true);
 	for (int i = 0; i < 100; i++) {
 		ASSERT_EQ(call(library::getOSUUID), "U");
 		ASSERT_EQ(call(library::getOSSerial), "S");
 	}
-	EXPECT_EQ(open_descriptors(), before);
-	errno = 0;
-	EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
-	EXPECT_EQ(errno, ECHILD) << "a child is left unreaped";
+	pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+	EXPECT_EQ(descriptors(), before);
+	expect_no_child_left();
+	if (emulated())
+		return; // /proc shows the emulator's own descriptors and mask
+	std::vector<std::string> expected;
+	for (int i = 0; i < 200; i++)
+		expected.insert(expected.end(), {caller_mask, inherited});
+	EXPECT_EQ(hal.reports(), expected);
 }
 
 TEST_F(Stress, SigchldIgnored)
@@ -127,12 +168,76 @@ TEST_F(Stress, StandardStreamsClosed)
 	EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
+/* A caller's handler never runs in the child that shares its memory: a
+ * storm of SIGWINCH (ignored by default, so the shell and the tool carry
+ * on) at the whole process group while calls start. */
+pid_t storm_caller;
+volatile sig_atomic_t handled_elsewhere;
+
+TEST_F(Stress, HandlersNeverRunInTheChild)
+{
+	hal.answer(fake_hal::uuid_key, "U-5\n");
+	pid_t pid = fork();
+	if (pid == 0) {
+		setpgid(0, 0); // the storm's group: this process and its children
+		storm_caller = getpid();
+		struct sigaction action = {};
+		action.sa_handler = [](int) { handled_elsewhere |= getpid() != storm_caller; };
+		action.sa_flags = SA_RESTART;
+		sigaction(SIGWINCH, &action, nullptr);
+		std::atomic<bool> stop{false};
+		std::thread storm([&] {
+			while (!stop)
+				kill(0, SIGWINCH);
+		});
+		int wrong = 0;
+		for (int i = 0; i < 50; i++)
+			wrong += call(library::getOSUUID) != "U-5";
+		stop = true;
+		storm.join();
+		_exit(wrong > 0 ? 1 : handled_elsewhere ? 2 : 0);
+	}
+	int status = 0;
+	ASSERT_EQ(waitpid(pid, &status, 0), pid);
+	ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+	EXPECT_NE(WEXITSTATUS(status), 1) << "a call did not get the value";
+	EXPECT_NE(WEXITSTATUS(status), 2) << "the caller's handler ran in the child";
+}
+
+/* A thread cancelled during a call leaves no descriptor and no child
+ * behind: the call runs to its end (the tool answers after 300 ms), and the
+ * thread ends at its next cancellation point. */
+TEST_F(Stress, CancelledCallerLeavesNothing)
+{
+	hal.answer(fake_hal::uuid_key, "U-6\n");
+	hal.delay(fake_hal::uuid_key, "0.3");
+	const std::string before = descriptors();
+	auto calling = [](void *) -> void * {
+		for (;;) {
+			free(library::getOSUUID());
+			pthread_testcancel();
+		}
+	};
+	for (int i = 0; i < 3; i++) {
+		pthread_t caller;
+		ASSERT_EQ(pthread_create(&caller, nullptr, calling, nullptr), 0);
+		usleep(100 * 1000);
+		pthread_cancel(caller);
+		void *result = nullptr;
+		pthread_join(caller, &result);
+		EXPECT_EQ(result, PTHREAD_CANCELED);
+	}
+	usleep(400 * 1000); // a child left running has ended by now
+	EXPECT_EQ(descriptors(), before);
+	expect_no_child_left();
+}
+
 /* A process forked without exec copies the caller's descriptors, the pipe
  * of a call that is starting its command among them. The call ends when its
- * command has, whoever else holds the pipe. */
-TEST_F(Stress, ForkingThreadBesideCalls)
+ * command has, whoever else holds the pipe; also where SIGCHLD is ignored,
+ * and the kernel reaps the command itself. */
+void forking_thread_beside_calls()
 {
-	hal.answer(fake_hal::uuid_key, "U-4\n");
 	std::atomic<bool> stop{false};
 	std::vector<pid_t> forked;
 	std::thread forker([&] {
@@ -165,14 +270,23 @@ TEST_F(Stress, ForkingThreadBesideCalls)
 	EXPECT_LT(slowest.count(), 2500); // a held pipe would hold a call for 5 s
 }
 
+TEST_F(Stress, ForkingThreadBesideCalls)
+{
+	hal.answer(fake_hal::uuid_key, "U-4\n");
+	for (auto sigchld : {SIG_DFL, SIG_IGN}) {
+		SCOPED_TRACE(sigchld == SIG_IGN ? "SIGCHLD ignored" : "SIGCHLD by default");
+		auto saved = signal(SIGCHLD, sigchld);
+		forking_thread_beside_calls();
+		signal(SIGCHLD, saved);
+	}
+}
+
 /* A user at its limit on processes (RLIMIT_NPROC, as a container's pids
  * limit or systemd's TasksMax would have it), with many threads calling at
  * once: every call gets the value, none a null. */
 TEST_F(Stress, EveryCallGetsTheValueAtATaskLimit)
 {
-	std::ifstream qemu_entry(QEMU_ENTRY);
-	std::string state;
-	if (std::getline(qemu_entry, state) && state == "enabled")
+	if (emulated())
 		GTEST_SKIP() << "qemu-user runs this build here, and its own threads count against "
 				"the limit";
 	if (geteuid() != 0)
@@ -227,6 +341,34 @@ TEST_F(Stress, EveryCallGetsTheValueAtATaskLimit)
  * posix_spawn copy the caller as older glibc does, the library calls none of
  * them; popen itself shows that the shim counts. Run there alone. */
 class ForkingLibc : public Stress {};
+
+/* A start that fails for want of processes or memory is tried again; one
+ * that always fails ends the call with null once its 2 s are spent. */
+TEST_F(ForkingLibc, StartsThatFailAreTriedAgainFor2Seconds)
+{
+	auto fail_clones = reinterpret_cast<void (*)(int, int)>(dlsym(RTLD_DEFAULT, "fail_clones"));
+	if (!fail_clones)
+		GTEST_SKIP() << "not run under the forking C library";
+	hal.answer(fake_hal::uuid_key, "U-7\n");
+	for (int error : {EAGAIN, ENOMEM}) {
+		SCOPED_TRACE(strerror(error));
+		fail_clones(3, error);
+		EXPECT_EQ(call(library::getOSUUID), "U-7");
+	}
+	fail_clones(-1, EAGAIN);
+	pid_t pid = fork();
+	if (pid == 0)
+		_exit(call(library::getOSUUID) ? 1 : 0);
+	fail_clones(0, 0);
+	int status = -1;
+	for (int ms = 0; ms < 10000 && waitpid(pid, &status, WNOHANG) == 0; ms += 10)
+		usleep(10 * 1000);
+	if (status == -1) {
+		kill(pid, SIGKILL);
+		waitpid(pid, nullptr, 0);
+	}
+	EXPECT_EQ(status, 0) << "a call that can never start its command did not end with null";
+}
 
 TEST_F(ForkingLibc, NoForkingStart)
 {
