@@ -3,15 +3,16 @@
 # alike, and loads it as a C program does: with this system's loader, with
 # DT_HASH alone, and with musl's loader.
 # Usage: check-deliverable.sh LIBRARY CLASS:MACHINE GLIBC LOADER MUSL-LOADER|- FAKE-HAL-BIN
-#        TOOL QEMU:CPU:ARCH|QEMU:- EXPORTED-SYMBOL...
+#        TOOL TOOL-OBJECT QEMU:CPU:ARCH|QEMU:- EXPORTED-SYMBOL...
 #   CLASS:MACHINE, GLIBC (the newest symbol version allowed), QEMU and
 #   CPU:ARCH are those of the target's row in targets.txt; the loaders are
-#   tests/loader.c, built for glibc and for musl; TOOL is hal-get-property.
+#   tests/loader.c, built for glibc and for musl; TOOL is hal-get-property,
+#   TOOL-OBJECT its own code, compiled.
 #   LOADER_RUNNER, where set, is the command that runs the build's programs
 #   (an emulated build's root).
 set -u
-lib=$1 elf=$2 glibc_floor=$3 loader=$4 musl_loader=$5 fake_bin=$6 tool=$7 oldest=$8
-shift 8
+lib=$1 elf=$2 glibc_floor=$3 loader=$4 musl_loader=$5 fake_bin=$6 tool=$7 tool_object=$8 oldest=$9
+shift 9
 . "$(dirname "$0")/checks.sh"
 class=${elf%%:*} machine=${elf#*:}
 
@@ -48,6 +49,15 @@ if [ "$(exported)" != "$expected" ]; then
 	echo "exported:"
 	exported
 fi
+
+# The set-group-ID tool is hardened as Debian's set-ID programs are: its
+# functions with buffers check a canary, and on x86 its code is built for
+# CET (the static program is not marked for it: not all of libc.a is).
+check "the tool's code has a stack protector" has_line "$(nm "$tool_object")" ' U __stack_chk_fail$'
+case $machine in X86-64 | 80386)
+	check "the tool's code is built for CET" has_line "$(readelf -n "$tool_object")" 'x86 feature: IBT, SHSTK'
+	;;
+esac
 
 # The loaders of glibc before 2.5 know DT_HASH alone: a copy whose
 # DT_GNU_HASH entry has another tag (0x6ffffe00, which no loader reads; it

@@ -287,8 +287,9 @@ TEST_F(Stress, ForkingThreadBesideCalls)
 TEST_F(Stress, EveryCallGetsTheValueAtATaskLimit)
 {
 	if (emulated())
-		GTEST_SKIP() << "qemu-user runs this build here, and its own threads count against "
-				"the limit";
+		GTEST_SKIP()
+			<< "qemu-user runs this build here, and aborts where it cannot start a "
+			   "thread of its own";
 	if (geteuid() != 0)
 		GTEST_SKIP() << "needs root to run as a user of its own";
 	/* A tool that answers at once, in every build, without a process of

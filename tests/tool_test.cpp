@@ -65,13 +65,16 @@ class Tree {
 
 /* Runs command (a program and its arguments) with HOST_SYS set to host_sys
  * and HOST_PROC to its proc folder, unless host_sys is null: the machine's own
- * device tree and /proc/sysinfo never reach a test. */
-Outcome run(std::vector<std::string> command, const char *host_sys)
+ * device tree and /proc/sysinfo never reach a test. Its standard output goes
+ * to output where that is given. */
+Outcome run(std::vector<std::string> command, const char *host_sys, const char *output = nullptr)
 {
 	char out_path[] = "/tmp/tool-out.XXXXXX", err_path[] = "/tmp/tool-err.XXXXXX";
 	int out = mkstemp(out_path), err = mkstemp(err_path);
 	pid_t pid = fork();
 	if (pid == 0) {
+		if (output)
+			out = open(output, O_WRONLY);
 		dup2(out, STDOUT_FILENO);
 		dup2(err, STDERR_FILENO);
 		std::vector<char *> argv;
@@ -116,6 +119,16 @@ std::vector<std::string> as_nobody(std::vector<std::string> command)
 	command.insert(command.begin(),
 		       {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
 	return command;
+}
+
+/* size bytes of text that repeats no character, ending in a line feed. */
+std::string page(size_t size)
+{
+	std::string text;
+	while (text.size() < size - 1)
+		text += "PAGE-" + std::to_string(text.size()) + " ";
+	text.resize(size - 1);
+	return text + "\n";
 }
 
 /* Every attribute gets its own value; trailing spaces are part of it. */
@@ -197,6 +210,7 @@ void expect_no_value(const Outcome &r, const std::string &key)
 
 TEST_F(DmiTree, NoValue)
 {
+	const std::string page_and_a_byte = page(4096) + "X"; // more than sysfs shows
 	const struct {
 		const char *name;
 		const char *attribute; // written first, or removed when contents is null
@@ -211,6 +225,8 @@ TEST_F(DmiTree, NoValue)
 		 "/product_uuid is empty)\n"},
 		{"empty file", "product_uuid", "", "smbios.system.uuid", "is empty"},
 		{"line feed only", "sys_vendor", "\n", "system.hardware.vendor", "is empty"},
+		{"a byte over a page", "product_serial", page_and_a_byte.c_str(),
+		 "smbios.system.serial", "File too large"},
 		{"unknown key", nullptr, nullptr, "system.hardware.colour", "unknown key"},
 		{"path as key", nullptr, nullptr, "../../../../etc/passwd", "unknown key"},
 		{"attribute name as key", nullptr, nullptr, "product_uuid", "unknown key"},
@@ -263,11 +279,7 @@ TEST_F(DmiTree, NoValue)
  * UUID and the serial number alone. */
 TEST_F(DmiTree, NearPlaceholdersAreValues)
 {
-	std::string one_page; // the most sysfs shows
-	while (one_page.size() < 4095)
-		one_page += "PAGE-" + std::to_string(one_page.size()) + " ";
-	one_page.resize(4095);
-	one_page += "\n";
+	const std::string one_page = page(4096); // the most sysfs shows
 	const struct {
 		const char *attribute;
 		std::string contents;
@@ -295,6 +307,9 @@ TEST_F(DmiTree, NearPlaceholdersAreValues)
 		// Power's system-id alone has "unavailable" for a placeholder.
 		{"product_serial", "unavailable\n", "system.hardware.serial", "unavailable\n"},
 		{"product_serial", one_page, "system.hardware.serial", one_page},
+		// Placeholders are whole values, not prefixes.
+		{"product_serial", "Not\n", "system.hardware.serial", "Not\n"},
+		{"product_serial", "To Be\n", "smbios.system.serial", "To Be\n"},
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.contents.substr(0, 40));
@@ -311,9 +326,8 @@ TEST_F(DmiTree, NearPlaceholdersAreValues)
 TEST_F(DmiTree, UnreadableFile)
 {
 	bool root = geteuid() == 0;
-	if (root && access("/usr/bin/setpriv", X_OK) != 0)
-		GTEST_SKIP()
-			<< "running as root without setpriv: cannot drop to an unprivileged user";
+	ASSERT_TRUE(!root || access("/usr/bin/setpriv", X_OK) == 0)
+		<< "root asks as nobody: setpriv";
 	std::string path = tree.write("product_serial", "SECRET\n");
 	struct {
 		mode_t as_root, as_owner;
@@ -400,6 +414,16 @@ const Machine machines[] = {
 	  {device_tree + "system-id", "IBM,02783C0BW\0"s}},
 	 "5E8C07B1-3A3D-4A59-9C14-2B5E8E7F0D21",
 	 "IBM,02783C0BW"},
+	// serial-number goes before system-id; an empty property is no value
+	{"Power machine with both",
+	 {{device_tree + "serial-number", "SN-FIRST\0"s},
+	  {device_tree + "system-id", "IBM,02SECOND\0"s}},
+	 nullptr,
+	 "SN-FIRST"},
+	{"empty serial-number",
+	 {{device_tree + "serial-number", ""s}, {device_tree + "system-id", "IBM,02BEHIND\0"s}},
+	 nullptr,
+	 "IBM,02BEHIND"},
 	// QEMU's pseries machine: vm,uuid with -uuid; system-id as skiboot leaves it
 	{"Power KVM guest",
 	 {{device_tree + "vm,uuid", "c2a9d3a0-5f4e-4b1c-8d9e-0123456789ab\0"s},
@@ -429,6 +453,10 @@ const Machine machines[] = {
 	 {{"proc/sysinfo", padded(sysinfo(lpar_uuid), 64 * 1024)}},
 	 "6B2D1E4C-8F0A-4C3B-9E7D-1A2B3C4D5E6F",
 	 "0000000000012345"},
+	{"sysinfo a byte over 64 KiB",
+	 {{"proc/sysinfo", padded(sysinfo(lpar_uuid), 64 * 1024 + 1)}},
+	 nullptr,
+	 nullptr},
 	{"Xen guest",
 	 {{"hypervisor/uuid", "4e1c6b0a-93f2-4d6e-a1b7-2c3d4e5f6a7b\n"}},
 	 "4E1C6B0A-93F2-4D6E-A1B7-2C3D4E5F6A7B",
@@ -488,6 +516,17 @@ TEST(Firmware, EachMachineAnswersFromItsSources)
 	}
 }
 
+/* A value that cannot be written is none: exit 1, and the reason. */
+TEST_F(DmiTree, UnwritableOutput)
+{
+	Outcome r = run({TOOL, "--udi", computer, "--key", "system.hardware.vendor"},
+			tree.root().c_str(), "/dev/full");
+	EXPECT_EQ(r.status, 1);
+	EXPECT_NE(r.err.find("system.hardware.vendor: cannot write: No space left"),
+		  std::string::npos)
+		<< r.err;
+}
+
 TEST_F(DmiTree, OtherDevice)
 {
 	Outcome r = tool(
@@ -544,11 +583,16 @@ const char *cannot_make_privileged_copies()
  * programs (the system's entries lack the C flag, and should): there the
  * emulator starts with the ids the kernel would have given the copy, so the
  * program sees them and AT_SECURE as it would. */
-std::vector<std::string> as_nobody_from(std::vector<std::string> command, mode_t mode, gid_t group)
+bool emulated()
 {
 	std::ifstream entry(QEMU_ENTRY);
 	std::string state;
-	if (!std::getline(entry, state) || state != "enabled" || !(mode & (S_ISUID | S_ISGID)))
+	return std::getline(entry, state) && state == "enabled";
+}
+
+std::vector<std::string> as_nobody_from(std::vector<std::string> command, mode_t mode, gid_t group)
+{
+	if (!emulated() || !(mode & (S_ISUID | S_ISGID)))
 		return as_nobody(command);
 	command.insert(command.begin(),
 		       {"/usr/bin/setpriv", mode & S_ISUID ? "--euid=0" : "--euid=nobody",
@@ -568,12 +612,39 @@ std::string privileged_copy(const Tree &tree, mode_t mode, gid_t group)
 	return copy;
 }
 
+/* The start of a script, run by unshare --mount, that shows the tree "$0"
+ * in place of /sys: its class/ and firmware/, and no devices/ (where soc0's
+ * serial number would be). */
+const std::string tree_as_sys =
+	"for d in class firmware devices; do mount -t tmpfs none /sys/$d && "
+	"{ [ ! -d \"$0/$d\" ] || cp -a \"$0/$d/.\" /sys/$d/; } || exit 1; done && ";
+
+/* command, run by a privileged copy in a mount namespace of its own whose
+ * /sys is the tree at sys, after the script's start in mounts. */
+Outcome run_on_tree(const std::string &sys, const std::string &mounts,
+		    const std::vector<std::string> &command)
+{
+	std::vector<std::string> words = {"/usr/bin/unshare",
+					  "--mount",
+					  "sh",
+					  "-c",
+					  tree_as_sys + mounts + "exec \"$@\"",
+					  sys};
+	words.insert(words.end(), command.begin(), command.end());
+	return run(words, nullptr);
+}
+
 /* A set-user-ID or set-group-ID copy must not let its caller choose the
- * files it reads. */
+ * files it reads: where /sys has a vendor of its own and no serial number
+ * anywhere, HOST_SYS's vendor, or the serial number of HOST_PROC's sysinfo,
+ * would show. */
 TEST_F(DmiTree, PrivilegedCopyIgnoresHostSys)
 {
 	if (const char *why = cannot_make_privileged_copies())
 		GTEST_SKIP() << why;
+	Tree sys;
+	sys.write("sys_vendor", "Real Vendor\n");
+	tree.put("proc/sysinfo", "Sequence Code:        FROM-HOST-PROC\n");
 	const struct {
 		mode_t mode;
 		gid_t group; // 4 is adm, a group that nobody lacks
@@ -581,27 +652,19 @@ TEST_F(DmiTree, PrivilegedCopyIgnoresHostSys)
 	for (const auto &c : copies) {
 		SCOPED_TRACE(c.mode);
 		std::string copy = privileged_copy(tree, c.mode, c.group);
-		Outcome r = run(
-			as_nobody_from({copy, "--udi", computer, "--key", "system.hardware.vendor"},
-				       c.mode, c.group),
-			tree.root().c_str());
-		EXPECT_NE(r.out, "Korvane Systems\n");
-		std::string real = slurp("/sys/class/dmi/id/sys_vendor");
-		if (real.empty() || real == "\n") {
-			expect_no_value(r, "system.hardware.vendor");
-			EXPECT_NE(r.err.find("/sys/class/dmi/id/sys_vendor"), std::string::npos)
-				<< r.err;
-		} else {
-			EXPECT_EQ(r.out, real);
+		for (const char *key : {"system.hardware.vendor", "system.hardware.serial"}) {
+			std::vector<std::string> command = {"/usr/bin/env",
+							    "HOST_SYS=" + tree.root(),
+							    "HOST_PROC=" + tree.root() + "/proc"};
+			for (const std::string &word : as_nobody_from(
+				     {copy, "--udi", computer, "--key", key}, c.mode, c.group))
+				command.push_back(word);
+			Outcome r = run_on_tree(sys.root(), "", command);
+			if (key == "system.hardware.vendor"s)
+				EXPECT_EQ(r.out, "Real Vendor\n");
+			else
+				expect_no_value(r, key);
 		}
-
-		/* Nor /proc: where the machine's DMI has no serial number, the
-		 * sysinfo of HOST_PROC would answer. */
-		tree.put("proc/sysinfo", "Sequence Code:        FROM-HOST-PROC\n");
-		r = run(as_nobody_from({copy, "--udi", computer, "--key", "system.hardware.serial"},
-				       c.mode, c.group),
-			tree.root().c_str());
-		EXPECT_EQ(r.out.find("FROM-HOST-PROC"), std::string::npos) << r.out;
 	}
 }
 
@@ -625,9 +688,12 @@ TEST_F(DmiTree, SetGroupCopyHoldsItsGroupForTheAttributeAlone)
 	/* A line with a NUL byte before the copy's group. */
 	std::string groups = tree.put("group", "root:x:0:\nodd\0name:x:7:\nadm:x:4:\n"
 					       "nogroup:x:65534:\n"s);
-	const std::string on_tree_sys =
-		"mount -t tmpfs none /sys/class && mount -t tmpfs none /sys/firmware && "
-		"cp -a \"$0\"/class/. /sys/class/ && cp -a \"$0\"/firmware/. /sys/firmware/ && ";
+	/* The device tree's serial number becomes a pipe whose value, written
+	 * once the copy opens it (after giving its group up), is the copy's
+	 * real, effective, saved and file-system group ids at that moment. */
+	const std::string group_ids_as_serial = R"(f=/sys/firmware/devicetree/base/serial-number &&
+		rm "$f" && mkfifo -m 0444 "$f" && { timeout 5 sh -c 'exec 3>"$0" &&
+		set -- $(sed -n "s/^Gid://p" /proc/$1/status) && printf "ids %s %s %s %s\0" "$@" >&3' "$f" $$ & } && )";
 	const std::string not_applied =
 		"Permission denied (a caller in group 4, or root, can read it); the tool's group "
 		"adm (gid 4) was not applied: ";
@@ -641,6 +707,7 @@ TEST_F(DmiTree, SetGroupCopyHoldsItsGroupForTheAttributeAlone)
 		const char *key;
 		const char *printed; // or null: no value, and reason on standard error
 		std::string reason;
+		std::vector<std::string> inner = {}; // between the caller's ids and the copy
 	} cases[] = {
 		{"DMI with the group",
 		 true,
@@ -687,20 +754,46 @@ TEST_F(DmiTree, SetGroupCopyHoldsItsGroupForTheAttributeAlone)
 		 "smbios.system.uuid",
 		 nullptr,
 		 not_applied + "no_new_privs is set"},
+		/* setegid alone would keep the group as the saved one. */
+		{"all four group ids the caller's after the drop",
+		 true,
+		 group_ids_as_serial.c_str(),
+		 {},
+		 "system.hardware.serial",
+		 "ids 65534 65534 65534 65534\n",
+		 ""},
+		/* systemd's PrivateUsers=, a rootless container: neither the
+		 * file's group nor the copy's has a number there. */
+		{"user namespace without the group",
+		 false,
+		 "",
+		 {},
+		 "system.hardware.uuid",
+		 nullptr,
+		 "Permission denied (its group is not mapped in this user namespace); the tool's "
+		 "group is not mapped in this user namespace either, so it was not applied: give "
+		 "the caller the file's group outside the namespace, or run it without "
+		 "PrivateUsers=; no other source had one\n",
+		 {"/usr/bin/unshare", "--user", "--map-root-user"}},
+		{"HOST_SYS ignored by a set-group-ID copy",
+		 true,
+		 "chmod 0400 /sys/class/dmi/id/product_uuid && ",
+		 {"/usr/bin/env", "HOST_SYS=/elsewhere"},
+		 "smbios.system.uuid",
+		 nullptr,
+		 "no group can read it); HOST_SYS was ignored: the tool runs set-group-ID"},
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
-		std::vector<std::string> command = {"/usr/bin/unshare",
-						    "--mount",
-						    "sh",
-						    "-c",
-						    on_tree_sys + c.mounts + "exec \"$@\"",
-						    tree.root()};
-		command.insert(command.end(), c.wrapper.begin(), c.wrapper.end());
-		for (const std::string &word : as_nobody_from(
-			     {copy, "--udi", computer, "--key", c.key}, c.applied ? 02755 : 0, 4))
+		/* The kernel makes no user namespace for a threaded process, and
+		 * qemu-user runs a thread of its own. */
+		if (!c.inner.empty() && emulated())
+			continue;
+		std::vector<std::string> command = c.wrapper, tool = c.inner;
+		tool.insert(tool.end(), {copy, "--udi", computer, "--key", c.key});
+		for (const std::string &word : as_nobody_from(tool, c.applied ? 02755 : 0, 4))
 			command.push_back(word);
-		Outcome r = run(command, nullptr);
+		Outcome r = run_on_tree(tree.root(), c.mounts, command);
 		if (c.printed) {
 			EXPECT_EQ(r.status, 0);
 			EXPECT_EQ(r.out, c.printed);

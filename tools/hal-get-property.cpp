@@ -24,6 +24,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/auxv.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -167,6 +168,22 @@ int read_attribute(int fd, char *buffer, size_t size, size_t &length)
 	return error;
 }
 
+/* Whether a group of the outer system has a number in this process's user
+ * namespace (systemd's PrivateUsers=, a rootless container): one that has
+ * none shows as the overflow group, 65534, which it is not. */
+bool group_mapped(gid_t gid)
+{
+	FILE *map = fopen("/proc/self/gid_map", "re");
+	if (!map)
+		return true;
+	unsigned long inside, outside, count;
+	bool mapped = false;
+	while (!mapped && fscanf(map, "%lu %lu %lu", &inside, &outside, &count) == 3)
+		mapped = gid >= inside && gid - inside < count;
+	fclose(map);
+	return mapped;
+}
+
 /* For an attribute that the caller may not read: who may, so that a caller
  * in a container learns which group to join (--group-add, a Pod's
  * supplementalGroups). Empty when the file cannot be looked at. */
@@ -176,7 +193,9 @@ void describe_readers(const char *path, char *text, size_t size)
 	text[0] = '\0';
 	if (stat(path, &st) != 0)
 		return;
-	if (st.st_mode & S_IRGRP)
+	if (!group_mapped(st.st_gid))
+		snprintf(text, size, " (its group is not mapped in this user namespace)");
+	else if (st.st_mode & S_IRGRP)
 		snprintf(text, size, " (a caller in group %u, or root, can read it)",
 			 (unsigned)st.st_gid);
 	else
@@ -234,6 +253,13 @@ void describe_lost_group(gid_t held_group, char *text, size_t size)
 	text[0] = '\0';
 	if (!stat_own_file(st, mount) || !(st.st_mode & S_ISGID) || st.st_gid == held_group)
 		return;
+	if (!group_mapped(st.st_gid)) {
+		snprintf(text, size,
+			 "; the tool's group is not mapped in this user namespace either, so it "
+			 "was not applied: give the caller the file's group outside the "
+			 "namespace, or run it without PrivateUsers=");
+		return;
+	}
 	const char *why = prctl(PR_GET_NO_NEW_PRIVS, 0, 0, 0, 0) == 1 ? "no_new_privs is set"
 			  : mount.f_flag & ST_NOSUID ? "its file is on a nosuid mount"
 						     : "the cause is unknown (a tracer, a user "
@@ -244,6 +270,26 @@ void describe_lost_group(gid_t held_group, char *text, size_t size)
 		 "; the tool's group %s%s(gid %u) was not applied: %s; give the caller that "
 		 "group (SupplementaryGroups=, --group-add, a Pod's supplementalGroups)",
 		 named ? name : "", named ? " " : "", (unsigned)st.st_gid, why);
+}
+
+/* Run privileged, the tool reads /sys and /proc alone, whatever HOST_SYS and
+ * HOST_PROC say: the line says so, lest the caller look for the cause in
+ * the tree they name. Empty otherwise. */
+void describe_ignored_folders(char *text, size_t size)
+{
+	const char *sys = getenv("HOST_SYS"), *proc = getenv("HOST_PROC");
+	bool ignores_sys = sys && *sys, ignores_proc = proc && *proc;
+	text[0] = '\0';
+	if (!getauxval(AT_SECURE) || (!ignores_sys && !ignores_proc))
+		return;
+	const char *which = ignores_sys && ignores_proc ? "HOST_SYS and HOST_PROC were"
+			    : ignores_sys		? "HOST_SYS was"
+							: "HOST_PROC was";
+	snprintf(text, size,
+		 "; %s ignored: the tool runs set-group-ID, and then reads /sys and /proc alone "
+		 "(it honours them without privileges: with no_new_privs, as "
+		 "allowPrivilegeEscalation: false sets)",
+		 which);
 }
 
 bool write_all(int fd, const char *bytes, size_t length)
@@ -385,15 +431,18 @@ int print_property(const char *key, attribute_file &file)
 			return print_value(key, kind, other, value, length);
 	}
 
+	char ignored[300];
+	describe_ignored_folders(ignored, sizeof ignored);
 	if (file.key->others == dmi_alone)
-		fprintf(stderr, "hal-get-property: %s: no value: %s\n", key, reason);
+		fprintf(stderr, "hal-get-property: %s: no value: %s%s\n", key, reason, ignored);
 	else if (file.error && file.error != ENOENT)
-		fprintf(stderr, "hal-get-property: %s: no value: %s; no other source had one\n",
-			key, reason);
+		fprintf(stderr, "hal-get-property: %s: no value: %s; no other source had one%s\n",
+			key, reason, ignored);
 	else if (file.error)
-		fprintf(stderr, "hal-get-property: %s: no source had a value\n", key);
+		fprintf(stderr, "hal-get-property: %s: no source had a value%s\n", key, ignored);
 	else
-		fprintf(stderr, "hal-get-property: %s: no source had a value (%s)\n", key, reason);
+		fprintf(stderr, "hal-get-property: %s: no source had a value (%s)%s\n", key, reason,
+			ignored);
 	return no_value;
 }
 
