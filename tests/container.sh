@@ -22,7 +22,7 @@ if [ "$(id -u)" -ne 0 ]; then
 	echo "SKIPPED: the test runs Podman rootful, which needs root"
 	exit 77
 fi
-command -v podman >/dev/null || { echo "SKIPPED: Podman is not installed"; exit 77; }
+command -v podman >/dev/null || { echo "FAILED: Podman is not installed (make deps installs it)"; exit 1; }
 base_root=$("$top/tests/release-install.sh" --root trixie) || exit 1
 
 scratch=$(mktemp -d)
@@ -134,5 +134,10 @@ done <<-TABLE
 	values bare plain kube no-install-pod.yaml
 TABLE
 podman image prune -f >/dev/null
+# Podman mounts no token; Kubernetes would, unless the Pod says not to.
+for manifest in "$top"/examples/kubernetes/*.yaml; do
+	check "${manifest##*/} mounts no ServiceAccount token" \
+		grep -qx '  automountServiceAccountToken: false' "$manifest"
+done
 
 [ "$failures" -eq 0 ]
