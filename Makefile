@@ -6,6 +6,8 @@
 MAKEFLAGS += --no-print-directory
 ARCHES := $(shell scripts/targets preset)
 CHECKED := asan
+# The version of the changelog's first entry: "osidentity (1.0.0) unstable; ..."
+VERSION := $(shell head -n 1 packaging/changelog | tr -d '()' | cut -d ' ' -f 2)
 # This machine's own target: the row of its Debian architecture.
 HOST_ARCH := $(shell scripts/targets --host preset)
 # `make demo` shows the host's target alone; `make demo ALL=1` every target.
@@ -44,13 +46,17 @@ test: repo
 		ctest --preset $$preset; \
 	done
 
-# Debian and RPM packages of every target, in build/packages.
+# Debian and RPM packages of every target, in build/packages, and the Maven
+# artifact, whose jar carries every target's library, in build/packages/maven.
 package: build
 	@rm -rf build/packages
 	@$(STEP) "Packaging $(ARCHES)" package \
 		sh -c 'for preset; do $(READY); \
 		cmake --build --preset $$preset --target debs rpms || exit; done' - $(ARCHES)
-	@ls -1 build/packages/* | sed 's/^/  /'
+	@$(STEP) "Making the Maven artifact" maven packaging/build-maven $(VERSION) build/packages \
+		build/$(HOST_ARCH)/java/osidentity.jar build/packages/maven
+	@find build/packages -type f | LC_ALL=C sort | sed 's/^/  /'
+	@sed -n 's/^build-maven: /  WARNING: /p' build/logs/maven.log
 	@$(UNSECURED)
 	@findings=$$(lintian --fail-on error build/packages/*.deb 2>&1); status=$$?; \
 	findings=$$(printf '%s\n' "$$findings" | grep -v '^running with root privileges'); \
@@ -59,9 +65,9 @@ package: build
 # Signed apt and RPM repositories of those packages, in build/repo, signed
 # with the key OSIDENTITY_SIGNING_KEY names, or else a throwaway one.
 repo: package
-	@$(STEP) "Making signed apt and RPM repositories" repo \
+	@$(STEP) "Making signed apt, RPM and Maven repositories" repo \
 		packaging/build-repo build/packages build/repo build/throwaway-key
-	@echo "  build/repo: debian/ (apt), rpm/ (dnf, yum), unsigned/, SHA256SUMS, public keys, client files"
+	@echo "  build/repo: debian/ (apt), rpm/ (dnf, yum), maven/, unsigned/, SHA256SUMS, public keys, client files"
 	@sed -n 's/^WARNING: /  &/p' build/logs/repo.log
 	@$(UNSECURED)
 

@@ -29,8 +29,10 @@ libs_of() { # Debian architectures
 tool_deb=$(echo "$packages"/osidentity-hal-tool_"$version"+glibc*_"$host".deb)
 host_rpm=$("$top/scripts/targets" --host rpm)
 host_tool_rpm=$(echo "$packages"/osidentity-hal-tool-"$version"-1.glibc*."$host_rpm".rpm)
-debs="$(libs_of "$host") $tool_deb"
-names="libosidentity-jni libosidentity-dev osidentity-hal-tool"
+java_deb=$packages/libosidentity-java_${version}_all.deb
+debs="$(libs_of "$host") $tool_deb $java_deb"
+names="libosidentity-jni libosidentity-dev osidentity-hal-tool libosidentity-java"
+maven_jar=$packages/maven/org/korvane/mardel/osidentity/$version/osidentity-$version.jar
 tool=/usr/bin/hal-get-property
 dmi=/sys/class/dmi/id
 
@@ -105,7 +107,7 @@ if [ "${6:-}" = --dmi-tree ]; then
 	dpkg-deb --root-owner-group -b "$scratch/old-tool" "$scratch/old-tool.deb" >/dev/null
 	while read -r admin listed mode; do
 		label=
-		dpkg --purge osidentity-hal-tool >/dev/null 2>&1
+		dpkg --purge --force-depends osidentity-hal-tool >/dev/null 2>&1
 		if [ "$admin" = yes ]; then
 			label=" under an administrator's override"
 			dpkg-statoverride --add root root 0755 $tool
@@ -120,7 +122,7 @@ if [ "${6:-}" = --dmi-tree ]; then
 			check "after the upgrade$label, $file is 440 root:osidentity" \
 				test "$(mode_of $file)" = "440 root:osidentity"
 		done
-		[ "$admin" = no ] || { dpkg --purge osidentity-hal-tool >/dev/null && dpkg-statoverride --remove $tool; }
+		[ "$admin" = no ] || { dpkg --purge --force-depends osidentity-hal-tool >/dev/null && dpkg-statoverride --remove $tool; }
 	done <<-TABLE
 		yes root:root:755 755 root:root
 		no root:osidentity:2755 2755 root:osidentity
@@ -147,15 +149,87 @@ if [ "${6:-}" = --dmi-tree ]; then
 			test "$out" = "$(printf 'hardware UUID: %s\nserial number: %s' "$uuid" "$serial")"
 	done
 
+	# A privileged container sees the host's /sys, with the container's
+	# groups: there, neither the packages nor the init script change it.
+	for mark in /run/.containerenv /.dockerenv; do
+		touch "$mark"
+		while read -r action argument modes; do
+			what=$action
+			[ "$argument" = - ] || what="$action $argument"
+			case $action in
+			install) action="dpkg -i $tool_deb" ;;
+			remove) action="dpkg -r --force-depends osidentity-hal-tool" ;;
+			boot) action="/etc/init.d/osidentity-hal-tool start" ;;
+			*) rpm -qp --qf "%{$action}" "$host_tool_rpm" >"$scratch/scriptlet" &&
+				action="sh $scratch/scriptlet $argument" ;;
+			esac
+			for file in $dmi/product_uuid $dmi/product_serial; do
+				chown "root:${modes#* root:}" "$file" && chmod "0${modes%% *}" "$file"
+			done
+			$action >/dev/null 2>&1
+			for file in $dmi/product_uuid $dmi/product_serial; do
+				check "in a container ($mark), $what leaves $file $modes" test "$(mode_of $file)" = "$modes"
+			done
+		done <<-TABLE
+			install - 400 root:root
+			boot - 400 root:root
+			POSTIN 1 400 root:root
+			remove - 440 root:osidentity
+			POSTUN 0 440 root:osidentity
+		TABLE
+		rm -f "$mark"
+	done
+	# The group must be a local system group: the install fails rather
+	# than take a user's group of that name.
+	dpkg --purge --force-depends osidentity-hal-tool >/dev/null 2>&1
+	groupdel osidentity && groupadd osidentity
+	check "dpkg -i fails where osidentity is a user's group, not a system group" fails dpkg -i "$tool_deb"
+	dpkg --purge --force-depends osidentity-hal-tool >/dev/null 2>&1
+	groupdel osidentity
+	install_all "again"
+
 	# The RPM's scriptlets, run as rpm runs them, over the same tree and rule.
 	rpm=$host_tool_rpm
-	# Without its group the RPM must not install: its pre fails.
-	mkdir "$scratch/no-group"
-	printf '#!/bin/sh\nexit 2\n' >"$scratch/no-group/getent"
-	printf '#!/bin/sh\necho "groupadd: cannot lock /etc/group" >&2\nexit 10\n' >"$scratch/no-group/groupadd"
-	chmod 755 "$scratch/no-group/getent" "$scratch/no-group/groupadd"
+	# Its pre makes a local system group once, with groupadd, which turns
+	# away a group that the directory alone has (here getent's); without
+	# its group, the RPM does not install.
+	mkdir "$scratch/stubs"
 	rpm -qp --qf '%{PREIN}' "$rpm" >"$scratch/scriptlet"
-	check "the RPM's pre fails where groupadd does" fails env PATH="$scratch/no-group:$PATH" sh "$scratch/scriptlet" 1
+	while read -r argument local_group getent groupadd outcome; do
+		printf '#!/bin/sh\n[ %s = yes ] && echo osidentity:x:5000:\n' "$getent" >"$scratch/stubs/getent"
+		printf '#!/bin/sh\necho groupadd >>"%s"\nexit %s\n' "$scratch/stubs/ran" "$groupadd" >"$scratch/stubs/groupadd"
+		chmod 755 "$scratch/stubs/getent" "$scratch/stubs/groupadd"
+		grep -v '^osidentity:' /etc/group >"$scratch/group"
+		[ "$local_group" = - ] || echo "$local_group" >>"$scratch/group"
+		rm -f "$scratch/stubs/ran"
+		mount --bind "$scratch/group" /etc/group
+		env PATH="$scratch/stubs:$PATH" sh "$scratch/scriptlet" "$argument" 2>/dev/null
+		status=$?
+		umount /etc/group
+		ran=$(cat "$scratch/stubs/ran" 2>/dev/null)
+		check "the RPM's pre $argument, local group '$local_group', directory's $getent, groupadd exiting $groupadd: $outcome" \
+			test "$([ $status -eq 0 ] && echo succeeds || echo fails)${ran:+ after groupadd}" = "$outcome"
+	done <<-TABLE
+		1 - no 0 succeeds after groupadd
+		2 osidentity:x:990: no 0 succeeds
+		1 - yes 9 fails after groupadd
+		1 - no 10 fails after groupadd
+	TABLE
+	# Its post makes the tool set-group-ID at every install and upgrade,
+	# unless the administrator keeps it unprivileged.
+	rpm -qp --qf '%{POSTIN}' "$rpm" >"$scratch/scriptlet"
+	mkdir -p /etc/osidentity
+	while read -r opted_out mode; do
+		rm -f /etc/osidentity/unprivileged-tool
+		[ "$opted_out" = no ] || touch /etc/osidentity/unprivileged-tool
+		chgrp root $tool && chmod 0755 $tool # as an upgrade lays it down
+		sh "$scratch/scriptlet" 2
+		check "after the RPM's upgrade, with the opt-out $opted_out, the tool is $mode" test "$(mode_of $tool)" = "$mode"
+	done <<-TABLE
+		no 2755 root:osidentity
+		yes 755 root:root
+	TABLE
+	rm -rf /etc/osidentity
 	while read -r scriptlet argument modes; do
 		rpm -qp --qf "%{$scriptlet}" "$rpm" >"$scratch/scriptlet"
 		sh "$scratch/scriptlet" "$argument"
@@ -179,7 +253,7 @@ if [ "${6:-}" = --dmi-tree ]; then
 		after=
 		if [ "$removed" = removed ]; then
 			after=" after removal"
-			check "dpkg removes the tool" dpkg --remove osidentity-hal-tool
+			check "dpkg removes the tool" dpkg --remove --force-depends osidentity-hal-tool
 			for file in $dmi/product_uuid $dmi/product_serial; do
 				check "$file is 400 root:root again" test "$(mode_of $file)" = "400 root:root"
 			done
@@ -230,19 +304,50 @@ for preset in $("$top/scripts/targets" preset); do
 		cmake --build --preset "$preset" --target debs rpms) >"$scratch/rebuild.log" 2>&1 ||
 		{ tail -n 20 "$scratch/rebuild.log"; check "the $preset packages build again" false; }
 done
+(cd "$rebuild" && packaging/build-maven "$version" build/packages \
+	"build/$("$top/scripts/targets" --host preset)/java/osidentity.jar" build/packages/maven) >/dev/null
 # The repository serves what was built: each .deb as it is, each RPM with the
-# same header and payload under its signature.
+# same header and payload under its signature, the Maven artifact signed.
 digests() { rpm -qp --qf '%{SHA256HEADER} %{PAYLOADDIGEST}' "$1" 2>/dev/null; }
-for package in "$packages"/*; do
-	name=${package##*/}
-	check "$name is the same, built again" cmp -s "$package" "$rebuild/build/packages/$name"
+for name in $(cd "$packages" && find . -type f | sed 's|^\./||' | LC_ALL=C sort); do
+	check "$name is the same, built again" cmp -s "$packages/$name" "$rebuild/build/packages/$name"
 	case $name in
 	*.deb) check "the repository serves $name as built" \
-		cmp -s "$package" "$repo/debian/pool/main/o/osidentity/$name" ;;
+		cmp -s "$packages/$name" "$repo/debian/pool/main/o/osidentity/$name" ;;
 	*.rpm) check "the repository's $name differs in its signature alone" \
-		test "$(digests "$package")" = "$(digests "$repo/rpm/$name")" ;;
+		test "$(digests "$packages/$name")" = "$(digests "$repo/rpm/$name")" ;;
+	maven/*) check "the repository serves $name as built, signed" gpgv --keyring \
+		"$repo/osidentity-archive-keyring.gpg" "$repo/$name.asc" "$packages/$name" ;;
 	esac
 done
+
+# The Maven artifact's jar carries the library of every target: each
+# target's JVM, in its root, loads its own from the jar, with no library
+# path and nothing installed.
+while read -r preset jvm; do
+	root=$("$top/scripts/roots" path "$preset") runner=
+	[ -z "$root" ] || runner="$top/scripts/in-root $root"
+	# shellcheck disable=SC2046,SC2086
+	out=$($runner env FAKE_HAL_DIR="$scratch/hal" PATH="$fake_bin:$PATH" "$jvm/bin/java" \
+		$(jvm_options "$preset" "$jvm/bin/java") -jar "$maven_jar" 2>&1)
+	echo "$out"
+	check "$preset: the Maven jar's own library answers its JVM" contains "$out" "hardware UUID: PKG-UUID-1"
+done <<-TABLE
+	$("$top/scripts/targets" preset jvm)
+TABLE
+# Where java.io.tmpdir is mounted noexec, as in hardened services, the error
+# names the property that moves the library, and that property moves it.
+host_java=$("$top/scripts/targets" --host jvm)/bin/java
+mkdir "$scratch/noexec" && mount -t tmpfs -o noexec noexec "$scratch/noexec"
+while read -r option expected; do
+	out=$(FAKE_HAL_DIR="$scratch/hal" PATH="$fake_bin:$PATH" "$host_java" -Djava.io.tmpdir="$scratch/noexec" \
+		-Dosidentity.tmpdir="$option" -jar "$maven_jar" 2>&1)
+	check "the Maven jar, java.io.tmpdir mounted noexec, osidentity.tmpdir '$option': $expected" contains "$out" "$expected"
+done <<-TABLE
+	$scratch/noexec is mounted noexec, set -Dosidentity.tmpdir=DIR
+	$scratch hardware UUID: PKG-UUID-1
+TABLE
+umount "$scratch/noexec"
 
 # On this machine's own /sys (without DMI tables in most VMs): the library
 # from the JVMs' default path, through a fake hal-get-property.
@@ -275,6 +380,15 @@ done <<-TABLE
 	$("$top/scripts/targets" preset jvm)
 TABLE
 check "its man page is installed" test -f /usr/share/man/man1/hal-get-property.1.gz
+# The class from libosidentity-java, on a JVM whose library path has no jni
+# folder (Temurin's): it finds the library where the package put it.
+out=$(FAKE_HAL_DIR="$scratch/hal" PATH="$fake_bin:$PATH" "$host_java" \
+	-Djava.library.path=/usr/java/packages/lib:/usr/lib64:/lib64:/lib:/usr/lib \
+	-cp /usr/share/java/osidentity.jar org.korvane.mardel.Demo 2>&1)
+check "the installed class loads the installed library on a JVM without Debian's path" \
+	contains "$out" "hardware UUID: PKG-UUID-1"
+check "offline Maven builds find the class in /usr/share/maven-repo" \
+	test -r "/usr/share/maven-repo/org/korvane/mardel/osidentity/$version/osidentity-$version.jar"
 
 # The header serves C++ callers of every standard, and stops a C caller with
 # one error that says why.
@@ -365,7 +479,7 @@ rpm_rows() {
 			"-rw-r--r-- root:root $libdir/cmake/osidentity/osidentity-config.cmake" \
 			"-rw-r--r-- root:root $libdir/pkgconfig/osidentity.pc"
 		[ "$tool_rpm" = yes ] &&
-			echo "osidentity-hal-tool 2.28 $arch.rpm gzip (none) -rwxr-sr-x root:osidentity $tool" \
+			echo "osidentity-hal-tool 2.28 $arch.rpm gzip (none) -rwxr-xr-x root:root $tool" \
 				"-rw-r--r-- root:root /usr/lib/tmpfiles.d/osidentity-hal-tool.conf" \
 				"-rw-r--r-- root:root /usr/share/man/man1/hal-get-property.1.gz"
 	done
@@ -382,7 +496,8 @@ done <<-TABLE
 	$(rpm_rows)
 TABLE
 # rpm -U from the tool's RPM of release 1 (before glibc's version was in it)
-# to this one keeps its mode and group.
+# to this one; it lays the tool down unprivileged, for its post to decide
+# (run without scripts here: the scratch root has no shell).
 upgrade_root=$scratch/rpm-upgrade
 build=$top/build/$("$top/scripts/targets" --host preset)
 mkdir -p "$upgrade_root/etc"
@@ -394,8 +509,8 @@ TOOL_RELEASE=1 "$top/packaging/build-rpms" "$version" "$host_rpm" "$("$top/scrip
 rpm --root "$upgrade_root" --initdb
 rpm --root "$upgrade_root" -i --nodeps --noscripts "$scratch/old-rpms/osidentity-hal-tool-$version-1.$host_rpm.rpm"
 check "rpm -U upgrades to ${host_tool_rpm##*/}" rpm --root "$upgrade_root" -U --nodeps --noscripts "$host_tool_rpm"
-check "after rpm -U, the tool is 2755 root:osidentity" \
-	test "$(stat -c '%a %u:%g' "$upgrade_root$tool")" = "2755 0:990"
+check "after rpm -U, before its post, the tool is 755 root:root" \
+	test "$(stat -c '%a %u:%g' "$upgrade_root$tool")" = "755 0:0"
 
 # The repository's RPMs carry signatures that rpm checks with the exported
 # key, and turns away without it.
@@ -436,6 +551,18 @@ check "its keyring holds that key alone" test "$(gpg --show-keys --with-colons \
 	"$signing/one/osidentity-archive-keyring.gpg" | awk -F: '$1 == "pub" { getline; print $10 }')" = "$first"
 check "which signed its InRelease" gpgv --keyring "$signing/one/osidentity-archive-keyring.gpg" \
 	"$signing/one/debian/dists/stable/InRelease"
+# An index replayed later is turned away: it is valid for 30 days.
+valid_until=$(date -d "$(sed -n 's/^Valid-Until: //p' "$signing/one/debian/dists/stable/InRelease")" +%s)
+check "its InRelease is valid until 30 days from now" test "$((valid_until - $(date +%s)))" -gt $((29 * 86400)) -a \
+	"$((valid_until - $(date +%s)))" -le $((30 * 86400))
+# Without a key of the user's, a throwaway key that says what it is and expires.
+GNUPGHOME=$signing/gnupg "$top/packaging/build-repo" "$signing/packages" "$signing/throwaway" \
+	"$signing/throwaway-key" >/dev/null 2>&1
+throwaway=$(gpg --show-keys --with-colons "$signing/throwaway/osidentity-archive-keyring.gpg")
+check "the throwaway key is named for what it is" contains "$throwaway" "THROWAWAY osidentity test key, do not trust"
+check "the throwaway key has nobody's address" lacks "$throwaway" 'korvane\.org'
+check "the throwaway key expires" test -n "$(echo "$throwaway" | awk -F: '$1 == "pub" { print $7 }')"
+GNUPGHOME=$signing/throwaway-key gpgconf --kill gpg-agent
 GNUPGHOME=$signing/gnupg gpgconf --kill gpg-agent
 
 # A scratch root's stand-in for what the RPMs of an architecture need of the
@@ -458,9 +585,11 @@ while read -r preset arch jvm libdir; do
 	[ "$arch" != - ] || continue
 	rpm_root=$scratch/rpm-root-$arch
 	system_stand_in "$arch" "$rpm_root" 2>/dev/null
-	check "dnf installs the $arch RPMs from the signed repository into a scratch root" \
+	java_rpm=
+	[ "$arch" != "$host_rpm" ] || java_rpm=osidentity-java
+	check "dnf installs the $arch RPMs${java_rpm:+ and $java_rpm} from the signed repository into a scratch root" \
 		dnf -y -q --installroot="$rpm_root" --releasever=1 --forcearch="$arch" \
-		--setopt=reposdir="$repo" --setopt=tsflags=noscripts install "osidentity-*.$arch"
+		--setopt=reposdir="$repo" --setopt=tsflags=noscripts install "osidentity-*.$arch" $java_rpm
 	out=$(demo "$preset" "$jvm/bin/java" -Djava.library.path="$rpm_root$libdir")
 	check "$jvm loads $libdir/libosidentity.so from the scratch root" \
 		contains "$out" "hardware UUID: PKG-UUID-1"
@@ -473,13 +602,30 @@ done <<-TABLE
 	$("$top/scripts/targets" preset rpm jvm rpm-libdir)
 TABLE
 rpm_root=$scratch/rpm-root-$host_rpm
+check "the scratch root has the class from osidentity-java" test -s "$rpm_root/usr/share/java/osidentity.jar"
 check "the scratch root's tool answers from HOST_SYS" \
 	test "$(HOST_SYS=$scratch/other/sys "$rpm_root$tool" --udi $udi --key system.hardware.uuid)" = \
 	ABCDEF01-0000-4000-8000-00000000BEEF
 
-# With a process namespace of its own too, as a container has: the scripts
+# As a machine of its own: the first process of a process namespace, in a
+# root of this machine's folders, without the marks of a container (this
+# machine may carry /.dockerenv) and with a /run of its own. The scripts
 # take a mount namespace whose PID 1 is another's for a chroot.
-unshare --mount --propagation private --pid --fork --mount-proc sh "$0" "$@" --dmi-tree "$scratch" ||
+unshare --mount --propagation private --pid --fork sh -c '
+	machine=$(mktemp -d)
+	mount -t tmpfs machine "$machine" || exit 1
+	for entry in /*; do
+		name=${entry#/}
+		case $name in proc | run) continue ;; esac
+		if [ -L "$entry" ]; then
+			ln -s "$(readlink "$entry")" "$machine/$name"
+		elif [ -d "$entry" ]; then
+			mkdir "$machine/$name" && mount --rbind "$entry" "$machine/$name" || exit 1
+		fi
+	done
+	mkdir "$machine/proc" "$machine/run"
+	mount -t proc proc "$machine/proc" && mount -t tmpfs run "$machine/run" &&
+		exec chroot "$machine" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin sh "$@"' - "$0" "$@" --dmi-tree "$scratch" ||
 	failures=$((failures + 1))
 
 [ "$failures" -eq 0 ]

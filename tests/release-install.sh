@@ -35,14 +35,19 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cache=${OSIDENTITY_RELEASES:-/var/cache/osidentity/releases}
 udi=/org/freedesktop/Hal/devices/computer
 dmi=/sys/class/dmi/id
-names="libosidentity-jni:amd64 libosidentity-jni:i386 libosidentity-dev:amd64 osidentity-hal-tool"
-tools="g++ make cmake pkg-config" # what the native example is built with
+# The tool is not named: the library depends on it.
+names="libosidentity-jni:amd64 libosidentity-jni:i386 libosidentity-dev:amd64 libosidentity-java"
+# What the native example is built with, and the Java application, with
+# javac and with Maven (whose compiler plugin's POMs name JUnit's).
+tools="g++ make cmake pkg-config maven libmaven-compiler-plugin-java junit4 junit5"
 
-# Each release and its own OpenJDK. The amd64 JVM goes in first: the
-# ca-certificates-java it brings runs java, which the emulated i386 JVM can
-# hang in. Debian 13's root has its lintian too. A pristine root (the demo's)
-# gets make alone, or GoogleTest's packages too: the demo installs the rest.
+# Each release and its own OpenJDK: the JDK for amd64, the JRE for i386.
+# The amd64 JVM goes in first: the ca-certificates-java it brings runs java,
+# which the emulated i386 JVM can hang in. Debian 13's root has its lintian
+# too. A pristine root (the demo's) gets make alone, or GoogleTest's packages
+# too: the demo installs the rest.
 jre_of() { version=$("$top/scripts/roots" jre "$1") && echo "openjdk-$version-jre-headless"; }
+jdk_of() { version=$("$top/scripts/roots" jre "$1") && echo "openjdk-$version-jdk-headless"; }
 tools_of() {
 	case $1 in
 	trixie) echo "$tools lintian" ;;
@@ -53,7 +58,7 @@ contents_of() { # root: what it holds beyond minbase
 	case $1 in
 	*-pristine) echo make ;;
 	*-gtest) echo make googletest libgtest-dev libbenchmark-dev ;;
-	*) echo "$(jre_of "$1") $(tools_of "$1")" ;;
+	*) echo "$(jdk_of "$1") $(jre_of "$1") $(tools_of "$1")" ;;
 	esac
 }
 
@@ -99,7 +104,7 @@ make_root() { # name (SUITE, or SUITE-KIND for a pristine root), root: run in a 
 	printf 'deb %s %s main\n' "$url" "$suite" "$url" "$suite-updates" >"$root/etc/apt/sources.list"
 	in_root "$root" dpkg --add-architecture i386 &&
 		retry in_root "$root" apt-get update -q &&
-		retry in_root "$root" apt-get install -y -q --no-install-recommends "$jre:amd64" &&
+		retry in_root "$root" apt-get install -y -q --no-install-recommends "$(jdk_of "$suite"):amd64" &&
 		retry in_root "$root" apt-get install -y -q --no-install-recommends "$jre:i386" &&
 		retry in_root "$root" apt-get install -y -q --no-install-recommends $(tools_of "$suite") &&
 		in_root "$root" apt-get clean &&
@@ -170,6 +175,12 @@ if [ "${1:-}" = --test ]; then
 	cp "$jar" "$root/tmp/"
 	cp -R "$top/examples/native" "$root/tmp/"
 	as_nobody() { in_root "$root" setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"; }
+	# The init script at boot: run by the root's first process, whose root
+	# the root is, not in a chroot.
+	boot() {
+		unshare --mount --propagation private --pid --fork sh -c 'mount -t proc proc "$0/proc" &&
+			exec chroot "$0" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin /etc/init.d/osidentity-hal-tool start' "$root"
+	}
 	mode_in_root() { in_root "$root" stat -c '%a %U:%G' "$1"; } # the root's own group names
 
 	# The repository as `make repo` made it, and two copies: one byte of a
@@ -211,6 +222,8 @@ if [ "${1:-}" = --test ]; then
 	status=$?
 	printf '%s\n' "$out" | grep -E '^(Get|Setting up|E:|W:| osidentity|  )' | sed "s/^/$suite apt: /"
 	check "$suite: apt installs them all from the signed repository" test $status -eq 0
+	check "$suite: apt --no-install-recommends installs the tool, which the library depends on" test \
+		"$(in_root "$root" dpkg-query -W -f='${db:Status-Status}' osidentity-hal-tool)" = installed
 	# A chroot's /sys may be the host's: installing in one leaves it alone,
 	# and so do the RPM's scriptlets. The next boot opens the attributes.
 	rpm -qp --qf '%{POSTIN}' "$repo"/rpm/osidentity-hal-tool-*."$("$top/scripts/targets" --host rpm)".rpm \
@@ -220,7 +233,7 @@ if [ "${1:-}" = --test ]; then
 		check "$suite: in a chroot, apt and the RPM's post leave $file 400 root:root" \
 			test "$(mode_in_root $dmi/$file)" = "400 root:root"
 	done
-	in_root "$root" /etc/init.d/osidentity-hal-tool start
+	boot
 	check "$suite: the example builds with pkg-config" in_root "$root" sh -c \
 		'g++ -o /tmp/native/pkg-config /tmp/native/show-identity.cpp $(pkg-config --cflags --libs osidentity)'
 	check "$suite: the example builds with CMake" in_root "$root" sh -c \
@@ -253,12 +266,49 @@ if [ "${1:-}" = --test ]; then
 			"$(printf 'hardware UUID: %s\nserial number: %s' "$uuid" "$serial")"
 	done
 
-	check "$suite: apt removes them all" in_root "$root" apt-get remove -y -q $names
+	# The Java example, built as its developers build it: with javac against
+	# the installed jar, and with Maven (the release's own, and its compiler
+	# plugin), offline from the package's POM in /usr/share/maven-repo, and
+	# from the repository's artifact, whose signature holds. Each build runs
+	# as nobody.
+	cp -R "$top/examples/java" "$root/tmp/"
+	version=$(sed -n 's|.*<release>\(.*\)</release>|\1|p' "$repo/maven/org/korvane/mardel/osidentity/maven-metadata.xml")
+	artifact=org/korvane/mardel/osidentity/$version/osidentity-$version.jar
+	java=/usr/lib/jvm/java-$("$top/scripts/roots" jre "$suite")-openjdk-amd64/bin/java
+	plugin=$(cd "$root/usr/share/maven-repo/org/apache/maven/plugins/maven-compiler-plugin" && ls -d */*.jar | head -n 1)
+	maven() { # its local repository (a copy of Debian's), then the artifact's repository, or - offline
+		in_root "$root" sh -c 'local=$1 remote=$2 plugin=$3
+			rm -rf "$local" /tmp/java/target && cp -RL /usr/share/maven-repo "$local" || exit
+			where=-o
+			[ "$remote" = - ] || { rm -rf "$local/org/korvane" && where=-Dosidentity.repository=$remote; }
+			cd /tmp/java && mvn -B -q -Dstyle.color=never -Dmaven.repo.local="$local" "$where" \
+				"org.apache.maven.plugins:maven-compiler-plugin:$plugin:compile"' - "$@" "${plugin%/*}"
+	}
+	check "$suite: javac builds the Java example against /usr/share/java/osidentity.jar" in_root "$root" \
+		javac -d /tmp/java/javac -cp /usr/share/java/osidentity.jar /tmp/java/src/main/java/ShowIdentity.java
+	while read -r classpath local remote how; do
+		[ "$local" = - ] || check "$suite: $how builds the Java example" maven "$local" "$remote" </dev/null
+		out=$(as_nobody "$java" -cp "$classpath" ShowIdentity </dev/null 2>&1)
+		check "$suite: the Java example built with $how gets both values as nobody" test "$out" = \
+			"$(printf 'hardware UUID: %s\nserial number: %s' "$uuid" "$serial")"
+	done <<-TABLE
+		/tmp/java/javac:/usr/share/java/osidentity.jar - - javac
+		/tmp/java/target/classes:/tmp/m2-offline/$artifact /tmp/m2-offline - Maven offline, from /usr/share/maven-repo
+		/tmp/java/target/classes:/tmp/m2/$artifact /tmp/m2 file:///tmp/repo/maven Maven, from the repository
+	TABLE
+	check "$suite: the Maven artifact that Maven fetched is signed" gpgv --keyring \
+		"$repo/osidentity-archive-keyring.gpg" "$repo/maven/$artifact.asc" "$root/tmp/m2/$artifact"
+
+	check "$suite: apt removes them all" in_root "$root" apt-get remove -y -q $names osidentity-hal-tool
+	for file in product_uuid product_serial; do
+		check "$suite: in a chroot, removal leaves $file 440 root:osidentity" \
+			test "$(mode_in_root $dmi/$file)" = "440 root:osidentity"
+	done
 	# The next boot, in the kernel's modes: the script that removal leaves
 	# behind does nothing.
 	chown root:root "$root$dmi/product_uuid" "$root$dmi/product_serial"
 	chmod 0400 "$root$dmi/product_uuid" "$root$dmi/product_serial"
-	in_root "$root" /etc/init.d/osidentity-hal-tool start
+	boot
 	for file in product_uuid product_serial; do
 		check "$suite: after removal and a boot, $file is 400 root:root" \
 			test "$(mode_in_root $dmi/$file)" = "400 root:root"
