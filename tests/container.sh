@@ -6,12 +6,12 @@
 # with `podman kube play`, their image replaced. A DMI tree in the kernel's
 # format stands in for the host's /sys (a bind mount that the test's own
 # containers.conf adds to every container): a host with osidentity-hal-tool
-# (0440, group 4242), or one with nothing installed (0400 root:root).
+# (0440, group 942), or one with nothing installed (0400 root:root).
 # Usage: container.sh   (after make package)
 set -u
 top=$(cd "$(dirname "$0")/.." && pwd)
 . "$top/tests/checks.sh"
-host_gid=4242
+host_gid=942 # a system group's, as addgroup --system makes it on a host
 store=${OSIDENTITY_CONTAINERS:-/var/cache/osidentity/containers}
 # The store's state, cleared at boot. (A run root that ends in
 # containers/storage, as $store/storage would, costs Podman 4.3 twenty
