@@ -154,8 +154,8 @@ if [ "${6:-}" = --dmi-tree ]; then
 	for mark in /run/.containerenv /.dockerenv; do
 		touch "$mark"
 		while read -r action argument modes; do
-			what=$action
-			[ "$argument" = - ] || what="$action $argument"
+			named=$action
+			[ "$argument" = - ] || named="$action $argument"
 			case $action in
 			install) action="dpkg -i $tool_deb" ;;
 			remove) action="dpkg -r --force-depends osidentity-hal-tool" ;;
@@ -168,7 +168,7 @@ if [ "${6:-}" = --dmi-tree ]; then
 			done
 			$action >/dev/null 2>&1
 			for file in $dmi/product_uuid $dmi/product_serial; do
-				check "in a container ($mark), $what leaves $file $modes" test "$(mode_of $file)" = "$modes"
+				check "in a container ($mark), $named leaves $file $modes" test "$(mode_of $file)" = "$modes"
 			done
 		done <<-TABLE
 			install - 400 root:root
