@@ -19,7 +19,7 @@ execute_process(COMMAND ${CMAKE_CURRENT_LIST_DIR}/../scripts/roots binutils ${cr
 foreach(kind EXE SHARED MODULE)
   set(CMAKE_${kind}_LINKER_FLAGS_INIT --ld-path=${cross_binutils}/${cross_triplet}-ld)
 endforeach()
-foreach(tool AR RANLIB STRIP OBJCOPY OBJDUMP NM)
+foreach(tool AR RANLIB STRIP OBJCOPY)
   string(TOLOWER ${tool} name)
   set(CMAKE_${tool} ${cross_binutils}/${cross_triplet}-${name})
 endforeach()
