@@ -387,8 +387,6 @@ out=$(FAKE_HAL_DIR="$scratch/hal" PATH="$fake_bin:$PATH" "$host_java" \
 	-cp /usr/share/java/osidentity.jar org.korvane.mardel.Demo 2>&1)
 check "the installed class loads the installed library on a JVM without Debian's path" \
 	contains "$out" "hardware UUID: PKG-UUID-1"
-check "offline Maven builds find the class in /usr/share/maven-repo" \
-	test -r "/usr/share/maven-repo/org/korvane/mardel/osidentity/$version/osidentity-$version.jar"
 
 # The header serves C++ callers of every standard, and stops a C caller with
 # one error that says why.

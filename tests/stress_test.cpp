@@ -138,17 +138,6 @@ TEST_F(Stress, ManyCallsLeaveNoDescriptorsNorChildren)
 	EXPECT_EQ(hal.reports(), expected);
 }
 
-TEST_F(Stress, SigchldIgnored)
-{
-	hal.answer(fake_hal::uuid_key, " U-1 \n");
-	auto saved = signal(SIGCHLD, SIG_IGN);
-	std::vector<std::optional<std::string>> values;
-	for (int i = 0; i < 20; i++)
-		values.push_back(call(library::getOSUUID));
-	signal(SIGCHLD, saved);
-	EXPECT_EQ(values, std::vector<std::optional<std::string>>(20, "U-1"));
-}
-
 /* With standard input and output closed, popen's pipe gets descriptor 0
  * or 1, the very ones the child's output has to land on. */
 TEST_F(Stress, StandardStreamsClosed)
